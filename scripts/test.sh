@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds all three presets and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+step() { printf '\n=== %s ===\n' "$*"; }
+
+step "Debian packages"
+scripts/install-deps.sh
+
+step "native build and tests"
+cmake --preset native
+cmake --build --preset native -j "$jobs"
+ctest --preset native -j "$jobs"
+
+step "tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset sanitize
+cmake --build --preset sanitize -j "$jobs"
+ctest --preset sanitize -j "$jobs"
+
+step "Windows builds"
+cmake --preset win32
+cmake --build --preset win32 -j "$jobs"
+cmake --preset win64
+cmake --build --preset win64 -j "$jobs"
+
+echo
+echo "all tests passed"
