@@ -12,7 +12,7 @@ packages=(
   gzip file
 )
 if [[ "${1:-}" == "--minimal" ]]; then
-  packages=(build-essential cmake ninja-build g++)
+  packages=(build-essential cmake ninja-build g++ libgtest-dev libbenchmark-dev)
 fi
 
 missing=()
