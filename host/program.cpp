@@ -6,7 +6,6 @@ namespace host {
 
 namespace {
 Application application;
-bool run_step_reached = false;
 }  // namespace
 
 Application& TheApplication() { return application; }
@@ -18,10 +17,10 @@ void Application::SetTitle(std::string_view title) {
   platform::SetApplicationWindowTitle(title_);
 }
 
-void Application::Run() { run_step_reached = true; }
+// With no main window there is no message loop to enter.
+void Application::Run() {}
 
 void RunProgram(void (*body)()) {
-  int exit_code = 0;
   // The application object and its hidden window exist before the body.
   platform::CreateApplicationWindow(application.Title());
   try {
@@ -36,10 +35,10 @@ void RunProgram(void (*body)()) {
       ReportFatalError(e);
     }
   }
-  // Process end: the application clean-up, then the modules in reverse order.
-  if (run_step_reached) run_step_reached = false;
+  // Process end: the application object goes, then the modules in reverse
+  // order as the process exits.
   platform::DestroyApplicationWindow();
-  platform::EndProcess(exit_code);
+  platform::EndProcess(0);
 }
 
 }  // namespace host
