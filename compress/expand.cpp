@@ -1,6 +1,7 @@
 #include "compress/expand.h"
 
 #include <cstring>
+#include <exception>
 
 #include "compress/container.h"
 #include "host/host.h"
@@ -22,7 +23,9 @@ std::int32_t InBufCount = 0;  // valid bytes from the last refill
 std::uint16_t InBufPos = 1;   // 1-based: the next byte to hand out
 std::uint16_t OutBufPos = 1;  // 1-based: the next free byte
 
-[[noreturn]] void Fail(const std::string& message) { host::Raise<ELzrw1Exception>(message); }
+[[noreturn]] void Fail(const std::string& message) {
+  host::Raise<ELzrw1Exception>(message);
+}
 
 // One byte of input, refilling InBuf by 32768 bytes. At the end of the file
 // InBufPos stays past InBufCount, so every further request reads the file
@@ -103,15 +106,39 @@ void ExpandBody(bool keep_output) {
   }
 }
 
+// Runs every clean-up step even when one of them raises, so that a failing
+// close or release cannot leave the other handle or block behind; the first
+// failure then propagates, as it would out of a finally block.
+class CleanUp {
+ public:
+  template <class Step>
+  void Do(Step&& step) {
+    try {
+      step();
+    } catch (...) {
+      if (!failure_) failure_ = std::current_exception();
+    }
+  }
+  void Finish() {
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ private:
+  std::exception_ptr failure_;
+};
+
 void CloseFiles() {
   host::Services& services = host::Current();
-  if (InFile > 0) services.Close(InFile);
-  InFile = host::kNoFile;
-  if (OutFile > 0) {
-    services.Flush(OutFile);
-    services.Close(OutFile);
+  const host::FileHandle in = InFile;
+  const host::FileHandle out = OutFile;
+  InFile = OutFile = host::kNoFile;
+  CleanUp steps;
+  if (in > 0) steps.Do([&] { services.Close(in); });
+  if (out > 0) {
+    steps.Do([&] { services.Flush(out); });
+    steps.Do([&] { services.Close(out); });
   }
-  OutFile = host::kNoFile;
+  steps.Finish();
 }
 
 void ReleaseBuffers() {
@@ -119,53 +146,66 @@ void ReleaseBuffers() {
   std::uint8_t* in = InBuf;
   std::uint8_t* out = OutBuf;
   InBuf = OutBuf = nullptr;
-  services.Release(in);
-  services.Release(out);
+  CleanUp steps;
+  steps.Do([&] { services.Release(in); });
+  steps.Do([&] { services.Release(out); });
+  steps.Finish();
+}
+
+// The output is closed without a flush and deleted; what waited in OutBuf
+// is dropped. The exception that is passing stays the one that counts.
+void DiscardOutput() {
+  if (OutFile <= 0) return;
+  host::Services& services = host::Current();
+  const host::FileHandle out = OutFile;
+  OutFile = host::kNoFile;
+  CleanUp steps;
+  steps.Do([&] { services.Close(out); });
+  steps.Do([&] { services.Delete(OutFileName); });
 }
 
 std::int32_t Run(bool keep_output) {
   host::Services& services = host::Current();
+  InBuf = OutBuf = nullptr;
   try {
     InBuf = static_cast<std::uint8_t*>(services.Allocate(IoBufferSize));
     OutBuf = static_cast<std::uint8_t*>(services.Allocate(IoBufferSize));
   } catch (...) {
     // No file has been touched yet; a block obtained before the failure
-    // goes back rather than leaking.
-    services.Release(InBuf);
-    InBuf = nullptr;
+    // goes back rather than leaking, and whatever the release says, the
+    // failure is reported as the driver's own.
+    CleanUp().Do([] { ReleaseBuffers(); });
     Fail("Lzrw1 : no memory for I/O Buffers !!");
   }
-  InFile = OutFile = host::kNoFile;
   try {
-    InFile = services.OpenForReading(InFileName);
-    if (InFile < 0) Fail("Lzrw1 : Inputfile " + InFileName + " not found !");
-    if (keep_output) {
-      OutFile = services.CreateForWriting(OutFileName);
-      if (OutFile < 0) Fail("Lzrw1 : Outputfile " + OutFileName + " can not be opened !");
-    }
+    InFile = OutFile = host::kNoFile;
     try {
-      std::uint8_t signature[4];
-      CheckReadCount(services.Read(InFile, signature, 4), 4);
-      if (LoadLittleEndian32(signature) != CompressedFileSignature) {
-        Fail("Lzrw1 : " + InFileName + " : NOT A COMPRESSED FILE !");
+      InFile = services.OpenForReading(InFileName);
+      if (InFile < 0) Fail("Lzrw1 : Inputfile " + InFileName + " not found !");
+      if (keep_output) {
+        OutFile = services.CreateForWriting(OutFileName);
+        if (OutFile < 0) Fail("Lzrw1 : Outputfile " + OutFileName + " can not be opened !");
       }
-      ExpandBody(keep_output);
+      try {
+        std::uint8_t signature[4];
+        CheckReadCount(services.Read(InFile, signature, 4), 4);
+        if (LoadLittleEndian32(signature) != CompressedFileSignature) {
+          Fail("Lzrw1 : " + InFileName + " : NOT A COMPRESSED FILE !");
+        }
+        ExpandBody(keep_output);
+      } catch (...) {
+        DiscardOutput();
+        throw;
+      }
     } catch (...) {
-      // The output is closed without a flush and deleted; what waited in
-      // OutBuf is dropped.
-      if (OutFile > 0) {
-        services.Close(OutFile);
-        OutFile = host::kNoFile;
-        services.Delete(OutFileName);
-      }
+      CloseFiles();
       throw;
     }
-  } catch (...) {
     CloseFiles();
+  } catch (...) {
     ReleaseBuffers();
     throw;
   }
-  CloseFiles();
   ReleaseBuffers();
   return 1;
 }
@@ -205,9 +245,13 @@ void FileByteSink(const void* buffer, std::uint16_t count, std::uint16_t& accept
   accepted = count;
 }
 
-std::int32_t RunExpansion() { return Run(true); }
+std::int32_t RunExpansion() {
+  return Run(true);
+}
 
-std::int32_t TestExpansion() { return Run(false); }
+std::int32_t TestExpansion() {
+  return Run(false);
+}
 
 std::int32_t ExpandFile() {
   try {

@@ -25,8 +25,8 @@ bool ForceDirectories(std::string_view path, const PathRules& rules, Services& s
 
   // Roots ("C:", "C:\", "/") and existing folders end the climb.
   if (dir.size() < rules.shortest_folder || services.IsFolder(dir) || parent == dir) return true;
-  // A relative name of one level has no parent to climb to.
-  if (parent.empty()) return services.CreateFolder(dir);
+  // A relative name of one level climbs to an empty parent, which raises as
+  // an empty path does; the runtime's callers hand it absolute paths.
   if (!ForceDirectories(parent, rules, services)) return false;
   return services.CreateFolder(dir);
 }

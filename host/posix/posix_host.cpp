@@ -78,8 +78,10 @@ class PosixServices final : public Services {
       errno = lock_error;
       return Fail(fd);
     }
-    // Only now that nobody else holds the file may its old content go.
-    if (ftruncate(fd, 0) != 0) return Fail(fd);
+    // Only now that nobody else holds the file may its old content go. A
+    // device (/dev/null, /dev/full) is opened as it is, as CREATE_ALWAYS
+    // opens one on Windows: it has no content to empty.
+    if (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) return Fail(fd);
     return fd;
   }
 
@@ -119,14 +121,29 @@ class PosixServices final : public Services {
     if (file > 0) close(static_cast<int>(file));
   }
 
-  void Delete(const std::string& path) override { unlink(path.c_str()); }
+  // Deletes files only, as DeleteFileA does: a symbolic link goes, not its
+  // target, and a device node or folder is refused. The driver deletes its
+  // output after a failed write, and that output may name a device.
+  void Delete(const std::string& path) override {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+      last_error_ = errno;
+      return;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+      last_error_ = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+      return;
+    }
+    if (unlink(path.c_str()) != 0) last_error_ = errno;
+  }
 
   std::string LastErrorText() override {
     std::string text = last_error_ == kSharingViolation
                            ? "The process cannot access the file because it is being used by "
                              "another process"
                            : std::strerror(last_error_);
-    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.')) {
+    while (!text.empty() &&
+           (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.')) {
       text.pop_back();
     }
     return text;
@@ -268,8 +285,12 @@ std::string ProgramFileName() {
   return n > 0 ? BaseName(std::string(buffer, static_cast<std::size_t>(n))) : "Setup_Merlavox";
 }
 
-std::string ReportFormat() { return "Exception %s in Modul %s bei %p.\n%s%s"; }
-std::string ReportTitle() { return kFatalReportTitle; }
+std::string ReportFormat() {
+  return "Exception %s in Modul %s bei %p.\n%s%s";
+}
+std::string ReportTitle() {
+  return kFatalReportTitle;
+}
 
 void ShowFatalReport(const std::string& title, const std::string& text) {
   std::fprintf(stderr, "%s\n%s\n", title.c_str(), text.c_str());
@@ -279,6 +300,9 @@ void ShowFatalReport(const std::string& title, const std::string& text) {
 std::string TempPath() {
   const char* tmp = std::getenv("TMPDIR");
   std::string path = tmp && *tmp ? tmp : "/tmp";
+  // GetTempPathA hands out an absolute path, and the folder creation relies
+  // on one: its climb towards the root ends at "/", never at an empty name.
+  if (path[0] != '/') path = RealServices().FullPath(path);
   return WithBackslash(path);
 }
 
@@ -293,6 +317,8 @@ void EndProcess(int exit_code) {
 
 }  // namespace platform
 
-std::string GetTempDir() { return platform::TempPath(); }
+std::string GetTempDir() {
+  return platform::TempPath();
+}
 
 }  // namespace host
