@@ -189,6 +189,10 @@ class PosixServices final : public Services {
   }
 
   bool LockExclusive(int fd) {
+    // Only files are held. A device or pipe is one object for the whole
+    // system: holding /dev/null would shut out every other process using it.
+    struct stat st;
+    if (fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) return true;
     // flock locks belong to the open file description, so a second open of
     // the same file conflicts even within this process, as share mode 0 does.
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
