@@ -36,6 +36,10 @@
 //   CreateFolder    returns false and creates nothing
 //   FindResource    returns false
 //   Launch          starts nothing
+// Without a fault, a Release of a block the double did not hand out (or
+// took back already) raises EInvalidPointer instead of reaching the heap,
+// and a Close of a handle it did not hand out is not passed on (returned
+// is -1): double releases and closes show in the log, not as corruption.
 // Fault::kShort makes a Read or Write move only `short_count` bytes (at most
 // the count asked for) and return that count; for other kinds it is kFail.
 // Fault::kRaise makes any call raise InjectedFault before it does anything,
@@ -145,8 +149,8 @@ class RecordingServices final : public host::Services {
   std::size_t OpenHandles() const { return handles_.size(); }
   std::size_t LiveBlocks() const { return blocks_.size(); }
 
-  // Resources: served from this table (names and types without regard to
-  // case) instead of the program's own.
+  // Resources: once one is added, FindResource answers from this table
+  // alone (names and types without regard to case), not from the program.
   void AddResource(std::string type, std::string name, std::vector<std::uint8_t> bytes);
 
   // Launch starts nothing unless forwarding is switched on.
@@ -154,8 +158,8 @@ class RecordingServices final : public host::Services {
 
   // Folders: IsFolder and CreateFolder work on this table instead of the
   // file system, for paths of another host's spelling. CreateFolder
-  // succeeds when nothing of that name stands and the parent (the text up
-  // to the last separator or colon, without it) is a folder or is empty.
+  // succeeds when nothing of that name stands and the parent (the text
+  // before the last separator) is in the table or is empty.
   void SimulateFolders(char separator, std::set<std::string> folders,
                        std::set<std::string> files = {});
   const std::set<std::string>& SimulatedFolders() const { return folders_; }
