@@ -3,9 +3,12 @@
 // its report and its exit code. The demo setup program that it starts
 // writes Setup.log into its working folder, which shows that it ran, where,
 // and what it found there.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +64,22 @@ std::string AwaitLog(const fs::path& path, const std::string& expected) {
   return std::string(content.begin(), content.end());
 }
 
+// Linux refuses to open a program for writing while it runs: the setup
+// program that wrote its log may not have ended yet.
+void AwaitEnd(const fs::path& program) {
+  using namespace std::chrono_literals;
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const int fd = open(program.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      close(fd);
+      return;
+    }
+    if (errno != ETXTBSY) return;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
 // The report with the raising address's offset masked, once it has been
 // checked to be 8 upper-case hexadecimal digits.
 std::string MaskOffset(std::string report) {
@@ -111,6 +130,7 @@ TEST_F(BootstrapE2eTest, ASecondRunReplacesItsFilesAndLeavesOthersAlone) {
   ASSERT_EQ(Run().exit_code, 0);
   const std::string log = ExpectedLog(staging);
   ASSERT_EQ(AwaitLog(staging / "Setup.log", log), log);
+  AwaitEnd(staging / "Setup.exe");
   fs::remove(staging / "Setup.log");
   const Bytes longer(3'000'000, 'x');
   for (const char* name : kPayloadFiles) WriteBytes(staging / name, longer);
