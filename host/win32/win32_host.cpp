@@ -7,9 +7,10 @@
 // After the host's headers: <windows.h> defines FindResource and
 // FormatMessage as macros, which would rename the host's own functions.
 #define WIN32_LEAN_AND_MEAN
-#include <process.h>
-#include <shellapi.h>
 #include <windows.h>
+// These two use the types of <windows.h>.
+#include <process.h>  // _cexit
+#include <shellapi.h>
 #undef FindResource
 #undef FormatMessage
 
