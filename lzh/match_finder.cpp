@@ -18,9 +18,11 @@ inline std::uint32_t Hash3(const std::uint8_t* p) {
 }
 
 // The distance minus 1 if candidate lies in the window before v, else a
-// value of RingSize or more. kNoPosition is never below v, so it fails too.
+// value of RingSize or more. The test for candidate < v matters: without
+// it, kNoPosition would pass for a position just before index 0 while v is
+// below RingSize, and that is the ring's unwritten end.
 inline std::uint32_t OffsetOf(std::uint32_t v, std::uint32_t candidate) {
-  return v - candidate - 1;
+  return candidate < v ? v - candidate - 1 : kNoPosition;
 }
 
 // How far a and b agree from start on, up to limit; the bytes before start
