@@ -162,14 +162,16 @@ int Compress(int argc, char** argv) {
     // Only on a terminal, and only once the work has taken a moment.
     const bool show_progress = isatty(2);
     bool shown = false;
+    unsigned last_percent = 0;
     const auto start = std::chrono::steady_clock::now();
     if (show_progress) {
       options.progress = [&](std::size_t done, std::size_t total) {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (seconds < 0.5) return;
-        std::fprintf(stderr, "\rhzl: %s %3u%%", in.c_str(),
-                     static_cast<unsigned>(total ? done * 100 / total : 100));
+        const unsigned percent = static_cast<unsigned>(total ? done * 100 / total : 100);
+        if (seconds < 0.5 || (shown && percent == last_percent)) return;
+        last_percent = percent;
+        std::fprintf(stderr, "\rhzl: %s %3u%%", in.c_str(), percent);
         std::fflush(stderr);
         shown = true;
       };
