@@ -4,7 +4,7 @@
     /usr/bin/python3 tests/windows/wine_e2e.py [build/win64]
 
 Everything happens in a fresh wine prefix under <build>/wine-test, made by
-this script with wineboot. Four runs:
+this script with wineboot. Six runs:
 
 1. First run, without a display: exit code 0; the ten payload files in the
    staging folder under the folder that GetTempPathA reports, byte for byte;
@@ -16,7 +16,17 @@ this script with wineboot. Four runs:
    arguments of GetTempPathA, CreateFileA and ShellExecuteA and the hidden
    application window, created without WS_VISIBLE, captioned with the
    title, never shown, destroyed at the end.
-3. A failure without a display: a regular file stands where the staging
+3. A Setup.exe that cannot be replaced because it is still running from an
+   earlier run (tests/hold_running.exe keeps it started but suspended): the
+   expansion cannot create its output, the run still writes the ten files,
+   starts the Setup.exe that stands there, unchanged, and ends with 0.
+   The old Setup.exe is the demo setup program with a few bytes appended
+   (loaders ignore them), so it differs from a freshly expanded one.
+4. A copy of the bootstrapper whose Setup.ex_ resource is not a compressed
+   file (its signature patched): the expansion creates Setup.exe, fails and
+   deletes it, taking a stale Setup.exe with it; the launch finds nothing,
+   no message is shown and the run ends with 0.
+5. A failure without a display: a regular file stands where the staging
    folder should be. The trace shows MessageBoxA with the report's text,
    title and flags; the exit code is 1 and nothing is started. Without a
    display wine cannot make the box's window, so MessageBoxA returns at
@@ -26,16 +36,24 @@ this script with wineboot. Four runs:
    text, finds the application's hidden window disabled behind the
    task-modal box and presses OK; only then does the run end, with 1.
 
-Needs wine and wine64, and Xvfb (package xvfb) for runs 2 and 4.
+A read-only Setup.exe would not do for run 3: wine turns the read-only
+attribute into missing write permissions, which root does not heed, so
+CREATE_ALWAYS replaces the file anyway when the tests run as root.
+
+Needs wine and wine64, pefile (package python3-pefile), and Xvfb (package
+xvfb) for runs 2 and 6.
 """
 import filecmp
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
 import sys
 import time
+
+import pefile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from checks import Checks  # noqa: E402
@@ -52,13 +70,19 @@ TITLE = "Anwendungsfehler"
 RELAY = ";".join([
     "kernel32.GetTempPathA", "kernelbase.GetTempPathA",
     "kernel32.CreateFileA", "kernelbase.CreateFileA",
+    "kernel32.DeleteFileA", "kernelbase.DeleteFileA",
     "user32.CreateWindowExA", "user32.SetWindowTextA", "user32.ShowWindow",
-    "user32.DestroyWindow", "user32.MessageBoxA", "shell32.ShellExecuteA",
+    "user32.DestroyWindow", "user32.MessageBoxA", "user32.MessageBoxW",
+    "shell32.ShellExecuteA",
 ])
 
 GENERIC_READ, GENERIC_WRITE = 0x80000000, 0x40000000
 CREATE_ALWAYS, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL = 2, 3, 0x80
 WS_VISIBLE = 0x10000000
+INVALID_HANDLE_VALUE = 0xFFFFFFFFFFFFFFFF
+# Appended to the demo setup program to tell an old Setup.exe from one that
+# the expansion writes.
+OLD_SETUP_TAG = b"\0earlier run's Setup.exe\0"
 
 
 class Wine:
@@ -160,6 +184,34 @@ def split_args(text):
     return args
 
 
+def returns(trace, function):
+    """(argument text, return value) of every traced call of the function
+    that returned, in order; each Ret is paired with the open Call of the
+    same thread and name."""
+    line = re.compile(r"^([0-9a-f]+):(?:Call (\w+)\.(\w+)\((.*)\) ret=[0-9a-f]+"
+                      r"|Ret  (\w+)\.(\w+)\(\) retval=([0-9a-f]+) ret=[0-9a-f]+)$", re.M)
+    open_calls, done = {}, []
+    for m in line.finditer(trace):
+        tid = m.group(1)
+        if m.group(2):
+            key = (tid, m.group(2).lower(), m.group(3))
+            open_calls.setdefault(key, []).append(m.group(4))
+        else:
+            key = (tid, m.group(5).lower(), m.group(6))
+            if open_calls.get(key):
+                args = open_calls[key].pop()
+                if m.group(6) == function:
+                    done.append((args, int(m.group(7), 16)))
+    return done
+
+
+def calls_on(trace, function, path):
+    """The return values of the traced calls of the function whose first
+    argument is the path."""
+    return [ret for args, ret in returns(trace, function)
+            if relay_string(split_args(args)[0]) == path]
+
+
 def low32(arg):
     """An integer argument: relay64 prints whole registers, the callee sees 32 bits."""
     return int(arg.strip().split()[0], 16) & 0xFFFFFFFF
@@ -174,12 +226,26 @@ def wait_for(path, seconds):
     return False
 
 
-def check_payload(c, run, staging, build):
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def check_payload(c, run, staging, build, setup_ex_=None):
+    """The ten payload files as the payload folder has them; setup_ex_, when
+    given, is what the executable carries for Setup.ex_ instead."""
     for name in PAYLOAD_FILES:
         path = os.path.join(staging, name)
+        if name == "Setup.ex_" and setup_ex_ is not None:
+            c.check(f"{run}: {name} holds the bytes that the executable carries",
+                    os.path.isfile(path) and read(path) == setup_ex_)
+            continue
         c.check(f"{run}: {name} is byte-identical to payload/{name}",
                 os.path.isfile(path) and
                 filecmp.cmp(path, os.path.join(build, "payload", name), shallow=False))
+
+
+def check_expanded_setup(c, run, staging, build):
     setup = os.path.join(staging, "Setup.exe")
     c.check(f"{run}: Setup.exe is identical to the demo setup program",
             os.path.isfile(setup) and
@@ -199,15 +265,77 @@ def check_setup_log(c, run, staging, staging_windows):
             len(lines) > 2 and not any(l.endswith("=missing") for l in lines), repr(lines))
 
 
+class RunningProgram:
+    """A program started suspended by hold_running.exe: to Windows it is
+    running, so its file cannot be replaced, yet it does nothing. It is
+    ended when the block is left, and at the latest after the seconds."""
+
+    def __init__(self, wine, holder, program_windows, seconds=120):
+        self.command = [wine.wine, holder, program_windows, "C:\\", str(seconds)]
+        self.env = wine.env()
+        self.process = None
+        self.started = ""
+        self.ended = ""
+
+    def __enter__(self):
+        self.process = subprocess.Popen(self.command, env=self.env, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.started = self._line(60)
+        return self
+
+    def _line(self, seconds):
+        ready, _, _ = select.select([self.process.stdout], [], [], seconds)
+        return self.process.stdout.readline().decode("latin-1").strip() if ready else ""
+
+    def __exit__(self, *exc):
+        try:
+            self.process.stdin.write(b"\n")
+            self.process.stdin.close()
+        except OSError:
+            pass
+        self.ended = self._line(30)
+        try:
+            self.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
+def with_broken_setup_ex_(exe, folder):
+    """A copy of the executable whose Setup.ex_ resource (TEST9) begins with
+    "!hzl" instead of "!HZL", so that it is no compressed file; the copy's
+    path and the resource's bytes."""
+    pe = pefile.PE(exe)
+    start = size = None
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if kind.name is not None and str(kind.name) == "FILE":
+            for entry in kind.directory.entries:
+                if entry.name is not None and str(entry.name) == "TEST9":
+                    data = entry.directory.entries[0].data.struct
+                    start, size = pe.get_offset_from_rva(data.OffsetToData), data.Size
+    pe.close()
+    with open(exe, "rb") as f:
+        image = bytearray(f.read())
+    if start is None or image[start:start + 4] != b"!HZL":
+        return None, None
+    image[start:start + 4] = b"!hzl"
+    os.makedirs(folder, exist_ok=True)
+    copy = os.path.join(folder, os.path.basename(exe))
+    with open(copy, "wb") as f:
+        f.write(image)
+    return copy, bytes(image[start:start + size])
+
+
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "win64"))
     exe = os.path.join(build, "bin", "Setup_Merlavox.exe")
     closer = os.path.join(build, "tests", "box_closer.exe")
+    holder = os.path.join(build, "tests", "hold_running.exe")
     c = Checks("wine_e2e")
     for tool in ("wine", "wineserver", "Xvfb"):
         c.check(f"{tool} is installed", shutil.which(tool) is not None or
                 (tool == "wineserver" and os.path.exists("/usr/lib/wine/wineserver64")))
-    for path in (exe, closer):
+    for path in (exe, closer, holder):
         c.check(f"{os.path.relpath(path, ROOT)} is built", os.path.isfile(path))
     if c.failed:
         c.finish()
@@ -244,6 +372,7 @@ def main():
     result = wine.run([exe], timeout=120)
     c.equal(f"{run}: exit code", result.returncode, 0)
     check_payload(c, run, staging, build)
+    check_expanded_setup(c, run, staging, build)
     check_setup_log(c, run, staging, staging_windows)
     wine.settle()
     c.equal(f"{run}: the staging folder holds the ten files, Setup.exe and Setup.log",
@@ -268,6 +397,7 @@ def main():
         trace = result.stderr.decode("latin-1")
         c.equal(f"{run}: exit code", result.returncode, 0)
         check_payload(c, run, staging, build)
+        check_expanded_setup(c, run, staging, build)
         check_setup_log(c, run, staging, staging_windows)
         wine.settle()
     with open(os.path.join(work, "second-run.trace"), "w", encoding="latin-1") as f:
@@ -329,7 +459,71 @@ def main():
                 seen, ("00000000", "open", staging_windows + "\\Setup.exe", "",
                        staging_windows, 5))
 
-    # 3. A failure without a display: the staging folder cannot be made.
+    # 3. The old Setup.exe is still running, so it cannot be replaced.
+    run = "run beside a running Setup.exe"
+    setup = os.path.join(staging, "Setup.exe")
+    setup_windows = staging_windows + "\\Setup.exe"
+    log = os.path.join(staging, "Setup.log")
+    old_setup = read(os.path.join(build, "demo", "demo_setup.exe")) + OLD_SETUP_TAG
+    with open(setup, "wb") as f:
+        f.write(old_setup)
+    if os.path.exists(log):
+        os.remove(log)
+    with RunningProgram(wine, holder, setup_windows) as held:
+        c.check(f"{run}: the old Setup.exe is running", re.fullmatch(r"started=\d+", held.started)
+                is not None, repr(held.started))
+        result = wine.run([exe], timeout=120, env=wine.env(None, "+relay"))
+        trace = result.stderr.decode("latin-1")
+        c.equal(f"{run}: exit code", result.returncode, 0)
+        check_payload(c, run, staging, build)
+        c.equal(f"{run}: the expansion cannot create Setup.exe",
+                calls_on(trace, "CreateFileA", setup_windows), [INVALID_HANDLE_VALUE])
+        c.equal(f"{run}: nothing deletes Setup.exe", calls_on(trace, "DeleteFileA", setup_windows),
+                [])
+        c.check(f"{run}: Setup.exe is the old one, byte for byte",
+                os.path.isfile(setup) and read(setup) == old_setup)
+        launches = [ret for args, ret in returns(trace, "ShellExecuteA")
+                    if relay_string(split_args(args)[2]) == setup_windows]
+        c.check(f"{run}: ShellExecuteA starts Setup.exe (a result above 32)",
+                len(launches) == 1 and launches[0] > 32, repr(launches))
+        check_setup_log(c, run, staging, staging_windows)
+        c.check(f"{run}: no message is shown",
+                not calls(trace, "MessageBoxA") and not calls(trace, "MessageBoxW"))
+    c.equal(f"{run}: the old Setup.exe is ended afterwards", held.ended, "ended")
+    wine.settle()
+    with open(os.path.join(work, "held-run.trace"), "w", encoding="latin-1") as f:
+        f.write(trace)
+
+    # 4. Setup.ex_ is no compressed file; a stale Setup.exe stands in the way.
+    run = "run with a broken Setup.ex_"
+    broken, broken_setup_ex_ = with_broken_setup_ex_(exe, os.path.join(work, "broken"))
+    if c.check(f"{run}: a copy with Setup.ex_'s signature patched is made", broken is not None):
+        with open(setup, "wb") as f:
+            f.write(old_setup)
+        if os.path.exists(log):
+            os.remove(log)
+        result = wine.run([broken], timeout=120, env=wine.env(None, "+relay"))
+        trace = result.stderr.decode("latin-1")
+        wine.settle()
+        with open(os.path.join(work, "broken-run.trace"), "w", encoding="latin-1") as f:
+            f.write(trace)
+        c.equal(f"{run}: exit code", result.returncode, 0)
+        check_payload(c, run, staging, build, broken_setup_ex_)
+        created = calls_on(trace, "CreateFileA", setup_windows)
+        c.check(f"{run}: the expansion creates Setup.exe, replacing the stale one",
+                len(created) == 1 and created[0] != INVALID_HANDLE_VALUE, repr(created))
+        c.equal(f"{run}: and deletes it, once, when the signature is found wrong",
+                len(calls_on(trace, "DeleteFileA", setup_windows)), 1)
+        c.check(f"{run}: no Setup.exe remains", not os.path.lexists(setup))
+        launches = [ret for args, ret in returns(trace, "ShellExecuteA")
+                    if relay_string(split_args(args)[2]) == setup_windows]
+        c.check(f"{run}: the launch is still made, and fails (a result of 32 or less)",
+                len(launches) == 1 and launches[0] <= 32, repr(launches))
+        c.check(f"{run}: no message is shown",
+                not calls(trace, "MessageBoxA") and not calls(trace, "MessageBoxW"))
+        c.check(f"{run}: nothing is started (no Setup.log)", not os.path.exists(log))
+
+    # 5. A failure without a display: the staging folder cannot be made.
     run = "failed run"
     wine.settle()
     shutil.rmtree(staging)
@@ -358,7 +552,7 @@ def main():
     with open(staging, "rb") as f:
         c.equal(f"{run}: the file in the way is left as it was", f.read(), b"in the way\r\n")
 
-    # 4. The same failure with a display: the box stands until OK is pressed.
+    # 6. The same failure with a display: the box stands until OK is pressed.
     run = "failed run with a display"
     with VirtualDisplay() as display:
         env = wine.env(display.name)
