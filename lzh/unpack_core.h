@@ -42,8 +42,7 @@ inline unsigned DecodeOffset(BitReader<Source>& bits) {
 }
 
 template <class Source, class Sink>
-void UnpackLoop(std::int32_t expanded_length, DecoderTables& tables, Source& source,
-                Sink& sink) {
+void UnpackLoop(std::int32_t expanded_length, DecoderTables& tables, Source& source, Sink& sink) {
   const CodeTree tree = tables.tree;
   std::uint8_t* const ring = tables.ring;
   InitCodeTree(tree);
