@@ -212,7 +212,11 @@ class Collecting : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs) {
-      if (r.run_type != Run::RT_Iteration || r.error_occurred || r.iterations == 0) continue;
+      // A single run, or with --benchmark_repetitions the fastest
+      // repetition: other work on the machine only ever adds time.
+      const bool single = r.run_type == Run::RT_Iteration && r.repetitions <= 1;
+      const bool fastest = r.run_type == Run::RT_Aggregate && r.aggregate_name == "min";
+      if (!(single || fastest) || r.error_occurred || r.iterations == 0) continue;
       Times t;
       const double n = static_cast<double>(r.iterations);
       t.wall = r.real_accumulated_time / n;
@@ -220,13 +224,7 @@ class Collecting : public benchmark::ConsoleReporter {
       if (const auto child = r.counters.find("child_cpu_s"); child != r.counters.end()) {
         t.cpu = child->second.value;
       }
-      // With --benchmark_repetitions the fastest repetition counts: other
-      // work on the machine only ever adds time.
-      const auto [it, fresh] = times.emplace(r.benchmark_name(), t);
-      if (!fresh) {
-        it->second.cpu = std::min(it->second.cpu, t.cpu);
-        it->second.wall = std::min(it->second.wall, t.wall);
-      }
+      times[r.run_name.function_name] = t;
     }
     ConsoleReporter::ReportRuns(runs);
   }
@@ -253,23 +251,27 @@ int main(int argc, char** argv) {
   for (const char* name : kFiles) {
     const Sample* s = &Samples()[name];
     const std::string n = name;
-    benchmark::RegisterBenchmark(("buffered/" + n).c_str(), Buffered, s)
-        ->UseRealTime()
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("callbacks/" + n).c_str(), Callbacks<lzh::UnpackStream>, s)
-        ->UseRealTime()
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("literal/" + n).c_str(),
-                                 Callbacks<reference_lzh::ReferenceUnpackStream>, s)
-        ->UseRealTime()
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("gzip_program/" + n).c_str(), GzipProgram, s)
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond);
+    // In-process runs are timed by the wall clock and the CPU both; the
+    // gzip program's wall time is taken around the process.
+    const auto setup = [](benchmark::internal::Benchmark* b, bool manual) {
+      if (manual) {
+        b->UseManualTime();
+      } else {
+        b->UseRealTime();
+      }
+      b->Unit(benchmark::kMillisecond)->ComputeStatistics("min", [](const std::vector<double>& v) {
+        return *std::min_element(v.begin(), v.end());
+      });
+    };
+    setup(benchmark::RegisterBenchmark(("buffered/" + n).c_str(), Buffered, s), false);
+    setup(benchmark::RegisterBenchmark(("callbacks/" + n).c_str(), Callbacks<lzh::UnpackStream>, s),
+          false);
+    setup(benchmark::RegisterBenchmark(("literal/" + n).c_str(),
+                                       Callbacks<reference_lzh::ReferenceUnpackStream>, s),
+          false);
+    setup(benchmark::RegisterBenchmark(("gzip_program/" + n).c_str(), GzipProgram, s), true);
 #if MERLAVOX_HAVE_ZLIB
-    benchmark::RegisterBenchmark(("zlib/" + n).c_str(), Zlib, s)
-        ->UseRealTime()
-        ->Unit(benchmark::kMillisecond);
+    setup(benchmark::RegisterBenchmark(("zlib/" + n).c_str(), Zlib, s), false);
 #endif
   }
 
@@ -278,12 +280,9 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
-  // Names may carry a suffix such as /manual_time.
   auto find = [&](const std::string& key) {
-    for (const auto& [k, v] : reporter.times) {
-      if (k.rfind(key, 0) == 0) return v;
-    }
-    return Times{};
+    const auto it = reporter.times.find(key);
+    return it == reporter.times.end() ? Times{} : it->second;
   };
   std::printf("\n");
   for (const auto& [kind, what] : kinds) std::printf("  %-13s %s\n", kind.c_str(), what.c_str());

@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 cmake --preset native >/dev/null
 cmake --build --preset native -j2 --target decoder_bench
 exec build/native/bin/decoder_bench --benchmark_min_time=0.3 --benchmark_repetitions=5 \
-  --benchmark_report_aggregates_only=false "$@"
+  --benchmark_display_aggregates_only=true "$@"

@@ -4,6 +4,8 @@
 // are inline because they run once per symbol in both hot loops.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -51,11 +53,12 @@ inline void RebuildCodeTree(CodeTree t) {
   unsigned i = 0;
   for (unsigned p = SymbolCount; p < NodeCount; ++p, i += 2) {
     const std::uint16_t f = static_cast<std::uint16_t>(w[i] + w[i + 1]);
-    // Among equal weights the new node goes last: search down past every
-    // entry heavier than f, not past those equal to it.
-    unsigned k = p - 1;
-    while (f < w[k]) --k;
-    const unsigned r = k + 1;
+    // Among equal weights the new node goes last: it goes above every entry
+    // not heavier than f. Positions 0 to p - 1 are in order (the halved
+    // leaves kept theirs, each new node went to its place), so a binary
+    // search finds the spot that a search down from p - 1 would; the pair
+    // just joined weighs f or less, so the spot is above it.
+    const unsigned r = static_cast<unsigned>(std::upper_bound(w + i + 2, w + p, f) - w);
     std::memmove(w + r + 1, w + r, (p - r) * sizeof *w);
     std::memmove(c + r + 1, c + r, (p - r) * sizeof *c);
     w[r] = f;
@@ -70,22 +73,47 @@ inline void RebuildCodeTree(CodeTree t) {
 
 namespace detail {
 
-// From position p, whose weight has just been raised to its new value:
-// the exchange rule there, then the increment and the rule for every
-// ancestor, up to and including the root.
-inline void Climb(CodeTree t, unsigned p) {
+// The last position of the run of weights equal to w[first], which the
+// caller knows holds that weight. Weights never decrease upward, so the run
+// ends at the first different weight, at the latest at the sentinel. Runs
+// are mostly short but of any length, and a loop that stops at a different
+// count each time is a branch the processor keeps guessing wrong; looking
+// at four weights at once ends most scans in one step.
+inline unsigned LastOfRun(const std::uint16_t* w, unsigned first) {
+  const std::uint64_t run = w[first];
+  unsigned q = first;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Only while four weights fit below the end of the table.
+    while (q + 4 < WeightsSize) {
+      std::uint64_t next;
+      std::memcpy(&next, w + q + 1, sizeof next);
+      // Zero lanes are the weights equal to the run's; the lowest nonzero
+      // lane is the first weight past it.
+      const std::uint64_t differ = next ^ (run * 0x0001000100010001u);
+      if (differ != 0) return q + static_cast<unsigned>(std::countr_zero(differ)) / 16;
+      q += 4;
+    }
+  }
+  while (w[q + 1] == run) ++q;
+  return q;
+}
+
+// From position p, whose weight has just been raised to nw: the exchange
+// rule there, then the increment and the rule for every ancestor, up to
+// and including the root.
+inline void Climb(CodeTree t, unsigned p, unsigned nw) {
   std::uint16_t* const w = t.weights;
   std::uint16_t* const c = t.children;
   std::uint16_t* const parent = t.parents;
   for (;;) {
-    const unsigned nw = w[p];
-    if (w[p + 1] < nw) {
+    // Weights never decrease upward, so "the next weight is below the new
+    // one" means "the next weight equals the old one".
+    if (w[p + 1] < nw) [[unlikely]] {
       // The node moves to the top of its run of equal weights (all nw - 1),
       // past every node of the run: exchanging with the first one only would
-      // leave the run out of order. The sentinel above the root ends the scan.
-      unsigned q = p + 1;
-      while (w[q + 1] < nw) ++q;
-      w[p] = w[q];
+      // leave the run out of order.
+      const unsigned q = LastOfRun(w, p + 1);
+      w[p] = static_cast<std::uint16_t>(nw - 1);
       w[q] = static_cast<std::uint16_t>(nw);
       // Positions keep their parents; the subtrees (or symbols) move.
       const unsigned a = c[p];
@@ -101,35 +129,17 @@ inline void Climb(CodeTree t, unsigned p) {
     // Only the root has parent 0, and position 0 is never a parent.
     p = parent[p];
     if (p == 0) return;
-    ++w[p];
+    nw = w[p] + 1u;
+    w[p] = static_cast<std::uint16_t>(nw);
   }
 }
 
 // The update proper, from the position of the symbol's leaf upward.
 inline void UpdateFrom(CodeTree t, unsigned leaf) {
-  ++t.weights[leaf];
-  Climb(t, leaf);
+  const unsigned nw = t.weights[leaf] + 1u;
+  t.weights[leaf] = static_cast<std::uint16_t>(nw);
+  Climb(t, leaf, nw);
 }
-
-// How deep a walk can go. Going up from a leaf, each node weighs at least
-// its child on the path plus that child's sibling, and the sibling weighs
-// at least as much as the node below the child (it stands at a higher
-// position, and weights never decrease upward). So the weights along a path
-// grow at least like Fibonacci numbers from 1, 2, and the root, never
-// heavier than WeightLimit, bounds the number of levels.
-constexpr unsigned MaxPathNodes() {
-  unsigned nodes = 2;  // a leaf of weight 1 and its parent, 2 or more
-  unsigned below = 1, here = 2;
-  while (here + below <= WeightLimit) {
-    const unsigned above = here + below;
-    below = here;
-    here = above;
-    ++nodes;
-  }
-  return nodes;
-}
-inline constexpr unsigned PathSize = 32;
-static_assert(MaxPathNodes() <= PathSize, "a walk's path fits in its record");
 
 }  // namespace detail
 
@@ -143,53 +153,25 @@ inline void UpdateCodeTree(CodeTree t, unsigned symbol) {
 
 // Walks from the root to a leaf, one bit per level, and counts the symbol;
 // every bit string ends at a leaf, so there is no invalid code.
-//
-// The update climbs back along the path the walk came down, unless a node
-// on it has to be exchanged. Done as a second pass, every level waits for
-// the parent lookup of the level below. Instead the walk raises the weights
-// as it passes, where the loads overlap with its own, and notes the deepest
-// node whose upper neighbour weighs the same as it did: that is where the
-// climb from the leaf would make its first exchange (the neighbour, above
-// the node, is not touched by the levels below it, and an ancestor standing
-// there weighs more). With no such node the update is complete. Otherwise
-// the increments above that node are taken back and the climb goes on from
-// it by the rules, exchange first.
 template <class BitReader>
 inline unsigned DecodeSymbol(CodeTree t, BitReader& bits) {
-  std::uint16_t* const w = t.weights;
   const std::uint16_t* const c = t.children;
-  if (w[RootPosition] == WeightLimit) [[unlikely]] {
-    // The symbol is decoded with the tree as it stands, then the rebuild
-    // comes before its increments.
-    unsigned v = c[RootPosition];
-    while (v < LeafBase) v = c[v + bits.NextBit()];
-    RebuildCodeTree(t);
-    detail::UpdateFrom(t, t.parents[v]);
-    return v - LeafBase;
-  }
-
-  std::uint16_t path[detail::PathSize];
-  unsigned depth = 0;
-  unsigned exchange_depth = detail::PathSize;  // none
-  unsigned p = RootPosition;
-  unsigned v;
+  std::size_t position = RootPosition;
+  std::size_t v;
   for (;;) {
-    const unsigned old = w[p];
-    // Weights never decrease upward, so "the next weight is below the new
-    // one" means "the next weight equals the old one".
-    if (w[p + 1] == old) exchange_depth = depth;
-    w[p] = static_cast<std::uint16_t>(old + 1);
-    path[depth % detail::PathSize] = static_cast<std::uint16_t>(p);
-    ++depth;
-    v = c[p];
+    v = c[position];
     if (v >= LeafBase) break;
-    p = v + bits.NextBit();
+    position = v + bits.NextBit();
   }
-  if (exchange_depth != detail::PathSize) {
-    for (unsigned k = 0; k < exchange_depth; ++k) --w[path[k]];
-    detail::Climb(t, path[exchange_depth]);
+  if (t.weights[RootPosition] == WeightLimit) [[unlikely]] {
+    // The symbol was decoded with the tree as it stood; the rebuild comes
+    // before its increments, and moves its leaf.
+    RebuildCodeTree(t);
+    position = t.parents[v];
   }
-  return v - LeafBase;
+  // The walk ended on the leaf, so the update needs no lookup to find it.
+  detail::UpdateFrom(t, static_cast<unsigned>(position));
+  return static_cast<unsigned>(v - LeafBase);
 }
 
 }  // namespace lzh
