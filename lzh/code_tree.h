@@ -2,6 +2,9 @@
 // Both sides must change the tree identically after every symbol: one step
 // done differently changes the code of every later symbol. The operations
 // are inline because they run once per symbol in both hot loops.
+//
+// Positions grow from the leaves towards the root at RootPosition; "up" and
+// "above" below mean towards higher positions.
 #pragma once
 
 #include <algorithm>
@@ -106,8 +109,6 @@ inline void Climb(CodeTree t, unsigned p, unsigned nw) {
   std::uint16_t* const c = t.children;
   std::uint16_t* const parent = t.parents;
   for (;;) {
-    // Weights never decrease upward, so "the next weight is below the new
-    // one" means "the next weight equals the old one".
     if (w[p + 1] < nw) [[unlikely]] {
       // The node moves to the top of its run of equal weights (all nw - 1),
       // past every node of the run: exchanging with the first one only would
