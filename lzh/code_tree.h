@@ -2,8 +2,13 @@
 // Both sides must change the tree identically after every symbol: one step
 // done differently changes the code of every later symbol. The operations
 // are inline because they run once per symbol in both hot loops.
+//
+// Positions grow from the leaves towards the root at RootPosition; "up" and
+// "above" below mean towards higher positions.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -51,11 +56,12 @@ inline void RebuildCodeTree(CodeTree t) {
   unsigned i = 0;
   for (unsigned p = SymbolCount; p < NodeCount; ++p, i += 2) {
     const std::uint16_t f = static_cast<std::uint16_t>(w[i] + w[i + 1]);
-    // Among equal weights the new node goes last: search down past every
-    // entry heavier than f, not past those equal to it.
-    unsigned k = p - 1;
-    while (f < w[k]) --k;
-    const unsigned r = k + 1;
+    // Among equal weights the new node goes last: it goes above every entry
+    // not heavier than f. Positions 0 to p - 1 are in order (the halved
+    // leaves kept theirs, each new node went to its place), so a binary
+    // search finds the spot that a search down from p - 1 would; the pair
+    // just joined weighs f or less, so the spot is above it.
+    const unsigned r = static_cast<unsigned>(std::upper_bound(w + i + 2, w + p, f) - w);
     std::memmove(w + r + 1, w + r, (p - r) * sizeof *w);
     std::memmove(c + r + 1, c + r, (p - r) * sizeof *c);
     w[r] = f;
@@ -68,27 +74,48 @@ inline void RebuildCodeTree(CodeTree t) {
   }
 }
 
-// Counts one more occurrence of the symbol and restores the order of weights.
-inline void UpdateCodeTree(CodeTree t, unsigned symbol) {
+namespace detail {
+
+// The last position of the run of weights equal to w[first], which the
+// caller knows holds that weight. Weights never decrease upward, so the run
+// ends at the first different weight, at the latest at the sentinel. Runs
+// are mostly short but of any length, and a loop that stops at a different
+// count each time is a branch the processor keeps guessing wrong; looking
+// at four weights at once ends most scans in one step.
+inline unsigned LastOfRun(const std::uint16_t* w, unsigned first) {
+  const std::uint64_t run = w[first];
+  unsigned q = first;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Only while four weights fit below the end of the table.
+    while (q + 4 < WeightsSize) {
+      std::uint64_t next;
+      std::memcpy(&next, w + q + 1, sizeof next);
+      // Zero lanes are the weights equal to the run's; the lowest nonzero
+      // lane is the first weight past it.
+      const std::uint64_t differ = next ^ (run * 0x0001000100010001u);
+      if (differ != 0) return q + static_cast<unsigned>(std::countr_zero(differ)) / 16;
+      q += 4;
+    }
+  }
+  while (w[q + 1] == run) ++q;
+  return q;
+}
+
+// From position p, whose weight has just been raised to nw: the exchange
+// rule there, then the increment and the rule for every ancestor, up to
+// and including the root.
+inline void Climb(CodeTree t, unsigned p, unsigned nw) {
   std::uint16_t* const w = t.weights;
   std::uint16_t* const c = t.children;
   std::uint16_t* const parent = t.parents;
-  // Equality, before this symbol's increments: the root weight rises by one
-  // per symbol, so it meets the limit exactly.
-  if (w[RootPosition] == WeightLimit) RebuildCodeTree(t);
-
-  unsigned p = parent[LeafBase + symbol];
-  do {
-    const std::uint16_t nw = static_cast<std::uint16_t>(w[p] + 1);
-    w[p] = nw;
-    if (w[p + 1] < nw) {
-      // The node moves to the top of its run of equal weights (all w - 1),
+  for (;;) {
+    if (w[p + 1] < nw) [[unlikely]] {
+      // The node moves to the top of its run of equal weights (all nw - 1),
       // past every node of the run: exchanging with the first one only would
-      // leave the run out of order. The sentinel above the root ends the scan.
-      unsigned q = p + 1;
-      while (w[q + 1] < nw) ++q;
-      w[p] = w[q];
-      w[q] = nw;
+      // leave the run out of order.
+      const unsigned q = LastOfRun(w, p + 1);
+      w[p] = static_cast<std::uint16_t>(nw - 1);
+      w[q] = static_cast<std::uint16_t>(nw);
       // Positions keep their parents; the subtrees (or symbols) move.
       const unsigned a = c[p];
       parent[a] = static_cast<std::uint16_t>(q);
@@ -102,18 +129,50 @@ inline void UpdateCodeTree(CodeTree t, unsigned symbol) {
     }
     // Only the root has parent 0, and position 0 is never a parent.
     p = parent[p];
-  } while (p != 0);
+    if (p == 0) return;
+    nw = w[p] + 1u;
+    w[p] = static_cast<std::uint16_t>(nw);
+  }
 }
 
-// Walks from the root to a leaf, one bit per level; every bit string ends at
-// a leaf, so there is no invalid code.
+// The update proper, from the position of the symbol's leaf upward.
+inline void UpdateFrom(CodeTree t, unsigned leaf) {
+  const unsigned nw = t.weights[leaf] + 1u;
+  t.weights[leaf] = static_cast<std::uint16_t>(nw);
+  Climb(t, leaf, nw);
+}
+
+}  // namespace detail
+
+// Counts one more occurrence of the symbol and restores the order of weights.
+inline void UpdateCodeTree(CodeTree t, unsigned symbol) {
+  // Equality, before this symbol's increments: the root weight rises by one
+  // per symbol, so it meets the limit exactly.
+  if (t.weights[RootPosition] == WeightLimit) RebuildCodeTree(t);
+  detail::UpdateFrom(t, t.parents[LeafBase + symbol]);
+}
+
+// Walks from the root to a leaf, one bit per level, and counts the symbol;
+// every bit string ends at a leaf, so there is no invalid code.
 template <class BitReader>
 inline unsigned DecodeSymbol(CodeTree t, BitReader& bits) {
-  unsigned v = t.children[RootPosition];
-  while (v < LeafBase) v = t.children[v + bits.ReadBit()];
-  const unsigned symbol = v - LeafBase;
-  UpdateCodeTree(t, symbol);
-  return symbol;
+  const std::uint16_t* const c = t.children;
+  std::size_t position = RootPosition;
+  std::size_t v;
+  for (;;) {
+    v = c[position];
+    if (v >= LeafBase) break;
+    position = v + bits.NextBit();
+  }
+  if (t.weights[RootPosition] == WeightLimit) [[unlikely]] {
+    // The symbol was decoded with the tree as it stood; the rebuild comes
+    // before its increments, and moves its leaf.
+    RebuildCodeTree(t);
+    position = t.parents[v];
+  }
+  // The walk ended on the leaf, so the update needs no lookup to find it.
+  detail::UpdateFrom(t, static_cast<unsigned>(position));
+  return static_cast<unsigned>(v - LeafBase);
 }
 
 }  // namespace lzh

@@ -42,8 +42,7 @@ inline unsigned DecodeOffset(BitReader<Source>& bits) {
 }
 
 template <class Source, class Sink>
-void UnpackLoop(std::int32_t expanded_length, DecoderTables& tables, Source& source,
-                Sink& sink) {
+void UnpackLoop(std::int32_t expanded_length, DecoderTables& tables, Source& source, Sink& sink) {
   const CodeTree tree = tables.tree;
   std::uint8_t* const ring = tables.ring;
   InitCodeTree(tree);
@@ -76,8 +75,10 @@ void UnpackLoop(std::int32_t expanded_length, DecoderTables& tables, Source& sou
       ring_pos = (ring_pos + 1) & RingMask;
       from = (from + 1) & RingMask;
     }
-    // A match is emitted whole, even past the expanded length.
-    out_count += static_cast<std::int32_t>(length);
+    // A match is emitted whole, even past the expanded length. Near the top
+    // of the 32-bit range the count wraps, as the plain 32-bit counter does,
+    // rather than overflowing.
+    out_count = static_cast<std::int32_t>(static_cast<std::uint32_t>(out_count) + length);
   }
 }
 

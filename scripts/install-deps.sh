@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build g++ git python3
-  libgtest-dev googletest libbenchmark-dev
+  libgtest-dev googletest libbenchmark-dev zlib1g-dev
   clang libclang-rt-14-dev
   mingw-w64 wine wine64 fonts-wine python3-pefile xvfb
   qemu-user gcc-multilib g++-multilib

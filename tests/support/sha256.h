@@ -1,0 +1,113 @@
+// SHA-256 for the tests: the expected expansions are known by their hashes,
+// so the test data need not carry every expanded file.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace testsupport {
+
+class Sha256 {
+ public:
+  Sha256() = default;
+
+  void Update(std::span<const std::uint8_t> bytes) {
+    for (const std::uint8_t b : bytes) {
+      block_[fill_++] = b;
+      if (fill_ == block_.size()) {
+        Compress();
+        fill_ = 0;
+      }
+    }
+    total_bytes_ += bytes.size();
+  }
+
+  // The digest as 64 lower-case hex digits. The object is used up.
+  std::string HexDigest() {
+    const std::uint64_t total_bits = total_bytes_ * 8;
+    block_[fill_++] = 0x80;
+    if (fill_ > 56) {
+      while (fill_ < 64) block_[fill_++] = 0;
+      Compress();
+      fill_ = 0;
+    }
+    while (fill_ < 56) block_[fill_++] = 0;
+    for (int i = 7; i >= 0; --i) block_[fill_++] = static_cast<std::uint8_t>(total_bits >> (8 * i));
+    Compress();
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (const std::uint32_t word : state_) {
+      for (int shift = 28; shift >= 0; shift -= 4) out += kHex[(word >> shift) & 0xF];
+    }
+    return out;
+  }
+
+ private:
+  static constexpr std::uint32_t Rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
+  void Compress() {
+    static constexpr std::array<std::uint32_t, 64> kRound = {
+        0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4,
+        0xab1c5ed5, 0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe,
+        0x9bdc06a7, 0xc19bf174, 0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f,
+        0x4a7484aa, 0x5cb0a9dc, 0x76f988da, 0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7,
+        0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967, 0x27b70a85, 0x2e1b2138, 0x4d2c6dfc,
+        0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85, 0xa2bfe8a1, 0xa81a664b,
+        0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070, 0x19a4c116,
+        0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+        0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7,
+        0xc67178f2};
+    std::array<std::uint32_t, 64> w;
+    for (int i = 0; i < 16; ++i) {
+      w[i] = static_cast<std::uint32_t>(block_[4 * i]) << 24 |
+             static_cast<std::uint32_t>(block_[4 * i + 1]) << 16 |
+             static_cast<std::uint32_t>(block_[4 * i + 2]) << 8 | block_[4 * i + 3];
+    }
+    for (int i = 16; i < 64; ++i) {
+      const std::uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+      const std::uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+      w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+    }
+    std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
+    std::uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
+    for (int i = 0; i < 64; ++i) {
+      const std::uint32_t t1 =
+          h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
+      const std::uint32_t t2 =
+          (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+      h = g;
+      g = f;
+      f = e;
+      e = d + t1;
+      d = c;
+      c = b;
+      b = a;
+      a = t1 + t2;
+    }
+    state_[0] += a;
+    state_[1] += b;
+    state_[2] += c;
+    state_[3] += d;
+    state_[4] += e;
+    state_[5] += f;
+    state_[6] += g;
+    state_[7] += h;
+  }
+
+  std::array<std::uint32_t, 8> state_ = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                         0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  std::array<std::uint8_t, 64> block_{};
+  std::size_t fill_ = 0;
+  std::uint64_t total_bytes_ = 0;
+};
+
+inline std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
+  Sha256 h;
+  h.Update(bytes);
+  return h.HexDigest();
+}
+
+}  // namespace testsupport
