@@ -14,6 +14,7 @@
 
 #include "host/platform.h"
 #include "host/posix/embedded_resources.h"
+#include "host/posix/staging_folder.h"
 
 namespace host {
 
@@ -49,7 +50,7 @@ class PosixServices final : public Services {
   void Release(void* block) override { std::free(block); }
 
   FileHandle OpenForReading(const std::string& path) override {
-    const int fd = AvoidZero(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const int fd = AvoidZero(staging_.Open(path, O_RDONLY | O_CLOEXEC));
     if (fd < 0) return Fail();
     if (!LockExclusive(fd)) return Fail(fd);
     return fd;
@@ -57,10 +58,10 @@ class PosixServices final : public Services {
 
   FileHandle CreateForWriting(const std::string& path) override {
     bool created = true;
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = staging_.Open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) {
       created = false;
-      fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+      fd = staging_.Open(path, O_RDWR | O_CLOEXEC);
     }
     fd = AvoidZero(fd);
     if (fd < 0) return Fail();
@@ -74,7 +75,7 @@ class PosixServices final : public Services {
     }
     if (!LockExclusive(fd)) {
       const int lock_error = errno;
-      if (created) unlink(path.c_str());
+      if (created) staging_.Unlink(path);
       errno = lock_error;
       return Fail(fd);
     }
@@ -119,14 +120,15 @@ class PosixServices final : public Services {
     if (file > 0) close(static_cast<int>(file));
   }
 
-  void Delete(const std::string& path) override { unlink(path.c_str()); }
+  void Delete(const std::string& path) override { staging_.Unlink(path); }
 
   std::string LastErrorText() override {
     std::string text = last_error_ == kSharingViolation
                            ? "The process cannot access the file because it is being used by "
                              "another process"
                            : std::strerror(last_error_);
-    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.')) {
+    while (!text.empty() &&
+           (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.')) {
       text.pop_back();
     }
     return text;
@@ -144,7 +146,14 @@ class PosixServices final : public Services {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   }
 
-  bool CreateFolder(const std::string& path) override { return mkdir(path.c_str(), 0777) == 0; }
+  // Private to the user: the staging folder is made here, and so is any
+  // missing temporary folder above it.
+  bool CreateFolder(const std::string& path) override { return mkdir(path.c_str(), 0700) == 0; }
+
+  void ClaimStagingFolder(const std::string& path,
+                          std::span<const std::string_view> names) override {
+    staging_.Claim(path, names);
+  }
 
   bool FindResource(const std::string& type, const std::string& name,
                     ResourceBytes& bytes) override {
@@ -180,6 +189,7 @@ class PosixServices final : public Services {
   }
 
   int last_error_ = 0;
+  posix::StagingFolder staging_;
 };
 
 bool OnPath(const char* program) {
@@ -198,35 +208,49 @@ bool OnPath(const char* program) {
   return false;
 }
 
-bool StartsWithMz(const std::string& file) {
-  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char magic[2] = {};
-  const bool mz = ::read(fd, magic, 2) == 2 && magic[0] == 'M' && magic[1] == 'Z';
-  close(fd);
-  return mz;
-}
-
 void PosixServices::Launch(const std::string& file, const std::string& working_folder) {
+  // The file is opened once, and what is checked through that descriptor is
+  // what is started; inside the staging folder it is reached through the
+  // claimed folder and never through a symbolic link.
+  const int fd = AvoidZero(staging_.Open(file, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd < 0) return;  // nothing to start: silent
+  // A file that another opener holds for exclusive access is being written
+  // (the expansion holds its output so until it is complete): starting it
+  // could start half a program. The child inherits the lock, and it lasts
+  // until the exec, from which on the system refuses to write to the file.
   struct stat st;
-  if (stat(file.c_str(), &st) != 0) return;  // nothing to start: silent
-  chmod(file.c_str(), st.st_mode | S_IXUSR);
-  const bool through_wine = StartsWithMz(file) && OnPath("wine");
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return;
+  }
+  fchmod(fd, st.st_mode | S_IXUSR);
+  char magic[2] = {};
+  const bool through_wine =
+      pread(fd, magic, 2, 0) == 2 && magic[0] == 'M' && magic[1] == 'Z' && OnPath("wine");
+
+  // In the claimed folder the program is started from that folder itself,
+  // whatever its path names by now.
+  const bool into_claimed = staging_.IsClaimedFolder(working_folder);
+  const std::string exec_path = into_claimed && staging_.Holds(file) ? "./" + BaseName(file) : file;
 
   // Everything the child needs is prepared before fork: after it, only
   // async-signal-safe calls.
-  const char* argv_wine[] = {"wine", file.c_str(), nullptr};
+  const char* argv_wine[] = {"wine", exec_path.c_str(), nullptr};
   const char* argv_plain[] = {file.c_str(), nullptr};
-  const char* const* argv = through_wine ? argv_wine : argv_plain;
+  char* const* argv_exec = const_cast<char* const*>(argv_plain);
 
   const pid_t child = fork();
-  if (child < 0) return;
+  if (child < 0) {
+    close(fd);
+    return;
+  }
   if (child == 0) {
     // The intermediate child leaves at once, so the program is adopted by
     // init and never becomes our zombie; its own session detaches it.
     setsid();
     if (fork() != 0) _exit(0);
-    if (chdir(working_folder.c_str()) != 0) _exit(127);
+    const int moved = into_claimed ? fchdir(staging_.Descriptor()) : chdir(working_folder.c_str());
+    if (moved != 0) _exit(127);
     const int null_fd = open("/dev/null", O_RDWR);
     if (null_fd >= 0) {
       dup2(null_fd, 0);
@@ -234,15 +258,19 @@ void PosixServices::Launch(const std::string& file, const std::string& working_f
       dup2(null_fd, 2);
     }
     if (through_wine) {
-      execvp(argv[0], const_cast<char* const*>(argv));
+      execvp(argv_wine[0], const_cast<char* const*>(argv_wine));
     } else {
-      execv(argv[0], const_cast<char* const*>(argv));
+      fexecve(fd, argv_exec, environ);
+      // A script cannot be read back by its interpreter through a
+      // descriptor that closes on exec: it goes by its name.
+      execv(exec_path.c_str(), argv_exec);
     }
     _exit(127);
   }
   int status;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
+  close(fd);
 }
 
 }  // namespace
@@ -268,8 +296,12 @@ std::string ProgramFileName() {
   return n > 0 ? BaseName(std::string(buffer, static_cast<std::size_t>(n))) : "Setup_Merlavox";
 }
 
-std::string ReportFormat() { return "Exception %s in Modul %s bei %p.\n%s%s"; }
-std::string ReportTitle() { return kFatalReportTitle; }
+std::string ReportFormat() {
+  return "Exception %s in Modul %s bei %p.\n%s%s";
+}
+std::string ReportTitle() {
+  return kFatalReportTitle;
+}
 
 void ShowFatalReport(const std::string& title, const std::string& text) {
   std::fprintf(stderr, "%s\n%s\n", title.c_str(), text.c_str());
@@ -293,6 +325,8 @@ void EndProcess(int exit_code) {
 
 }  // namespace platform
 
-std::string GetTempDir() { return platform::TempPath(); }
+std::string GetTempDir() {
+  return platform::TempPath();
+}
 
 }  // namespace host
