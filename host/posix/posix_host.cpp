@@ -214,12 +214,12 @@ void PosixServices::Launch(const std::string& file, const std::string& working_f
   // claimed folder and never through a symbolic link.
   const int fd = AvoidZero(staging_.Open(file, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd < 0) return;  // nothing to start: silent
-  // A file that another opener holds for exclusive access is being written
-  // (the expansion holds its output so until it is complete): starting it
-  // could start half a program. The child inherits the lock, and it lasts
-  // until the exec, from which on the system refuses to write to the file.
+  // Readers and writers: whoever writes the file holds it for exclusive
+  // access until it is complete (the expansion its output, the extraction
+  // its payload file), and a start shares it. A file that a writer holds is
+  // not started: it could be half a program.
   struct stat st;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (flock(fd, LOCK_SH | LOCK_NB) != 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     return;
   }
@@ -251,18 +251,24 @@ void PosixServices::Launch(const std::string& file, const std::string& working_f
     if (fork() != 0) _exit(0);
     const int moved = into_claimed ? fchdir(staging_.Descriptor()) : chdir(working_folder.c_str());
     if (moved != 0) _exit(127);
+    // The started program keeps the descriptor, and with it the shared
+    // hold, for as long as it runs: an interpreter (wine, a shell) reads the
+    // file after the start, and no writer may replace it meanwhile. The
+    // descriptor stays clear of the three standard ones.
+    const int held = fd > 2 ? fd : fcntl(fd, F_DUPFD, 3);
+    if (held < 0 || fcntl(held, F_SETFD, 0) != 0) _exit(127);
     const int null_fd = open("/dev/null", O_RDWR);
     if (null_fd >= 0) {
       dup2(null_fd, 0);
       dup2(null_fd, 1);
       dup2(null_fd, 2);
+      if (null_fd > 2) close(null_fd);
     }
     if (through_wine) {
       execvp(argv_wine[0], const_cast<char* const*>(argv_wine));
     } else {
-      fexecve(fd, argv_exec, environ);
-      // A script cannot be read back by its interpreter through a
-      // descriptor that closes on exec: it goes by its name.
+      fexecve(held, argv_exec, environ);
+      // Where the system cannot start a descriptor, by name.
       execv(exec_path.c_str(), argv_exec);
     }
     _exit(127);
