@@ -15,7 +15,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -196,13 +195,16 @@ TEST_P(PreparedFolder, EndsTheRunWithNothingWrittenOrStarted) {
   const auto before = Entries(folder_);
   std::string report;
   EXPECT_EQ(ProgramRun(kProgram, tmp_).Finish(report), 1);
-  const std::regex expected(
-      "Anwendungsfehler\nException EInOutError in Modul Setup_Merlavox bei [0-9A-F]{8}\\.\n" +
-      std::regex_replace("Verzeichnis \"" + folder_.string() + "\" kann nicht verwendet werden. " +
-                             GetParam().reason + ".",
-                         std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
-      "\n");
-  EXPECT_TRUE(std::regex_match(report, expected)) << report;
+  // The report: title, class, module and a raising address that varies by
+  // build, then the message with its closing full stop.
+  const std::string head = "Anwendungsfehler\nException EInOutError in Modul Setup_Merlavox bei ";
+  const std::string tail = ".\nVerzeichnis \"" + folder_.string() +
+                           "\" kann nicht verwendet werden. " + GetParam().reason + ".\n";
+  ASSERT_EQ(report.size(), head.size() + 8 + tail.size()) << report;
+  EXPECT_EQ(report.substr(0, head.size()), head);
+  EXPECT_EQ(report.substr(head.size(), 8).find_first_not_of("0123456789ABCDEF"), std::string::npos)
+      << report;
+  EXPECT_EQ(report.substr(head.size() + 8), tail);
   EXPECT_EQ(Entries(folder_), before);
   EXPECT_TRUE(Entries(elsewhere_).empty());
   EXPECT_FALSE(SetupLogAppears(std::chrono::milliseconds(300)));
