@@ -67,8 +67,9 @@ function(add_bootstrapper name)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIR})
   endif()
   if(WIN32)
-    # A GUI program that stands alone: only DLLs that ship with Windows.
-    target_link_options(${name} PRIVATE -mwindows -static -static-libgcc -static-libstdc++)
+    # A GUI program that stands alone: only DLLs that ship with Windows, and
+    # none of the toolchain's symbols or debug sections.
+    target_link_options(${name} PRIVATE -mwindows -static -static-libgcc -static-libstdc++ -s)
   endif()
   if(ARG_PAYLOAD_TARGET)
     add_dependencies(${name} ${ARG_PAYLOAD_TARGET})

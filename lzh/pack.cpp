@@ -1,57 +1,29 @@
 #include "lzh/pack.h"
 
-#include <array>
+#include <limits>
+#include <stdexcept>
 
-#include "lzh/code_tree.h"
+#include "lzh/item_writer.h"
+#include "lzh/parse.h"
 
 namespace lzh {
 
-namespace {
-
-class BitWriter {
- public:
-  explicit BitWriter(std::vector<std::uint8_t>& out) : out_(out) {}
-  void Put(std::uint32_t bits, unsigned count) {
-    for (unsigned i = count; i-- > 0;) {
-      acc_ = static_cast<std::uint8_t>(acc_ << 1 | ((bits >> i) & 1));
-      if (++n_ == 8) {
-        out_.push_back(acc_);
-        n_ = 0;
-      }
-    }
+std::vector<std::uint8_t> PackStream(std::span<const std::uint8_t> input,
+                                     const PackOptions& options) {
+  // The decoder counts its output in a signed 32-bit value.
+  if (input.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    throw std::length_error("lzh::PackStream: input of 2 GiB or more");
   }
-  void Finish() {
-    if (n_) out_.push_back(static_cast<std::uint8_t>(acc_ << (8 - n_)));
-    n_ = 0;
-  }
-
- private:
-  std::vector<std::uint8_t>& out_;
-  std::uint8_t acc_ = 0;
-  unsigned n_ = 0;
-};
-
-}  // namespace
-
-std::vector<std::uint8_t> PackStream(std::span<const std::uint8_t> input, const PackOptions&) {
-  std::array<std::uint16_t, WeightsSize> weights;
-  std::array<std::uint16_t, NodeCount> children;
-  std::array<std::uint16_t, ParentsSize> parents;
-  const CodeTree tree{weights.data(), children.data(), parents.data()};
-  InitCodeTree(tree);
   std::vector<std::uint8_t> out;
-  BitWriter bits(out);
-  for (std::uint8_t byte : input) {
-    // The code is the path from the root: collect it upward, leaf first.
-    std::uint64_t code = 0;
-    unsigned length = 0;
-    for (unsigned p = parents[LeafBase + byte]; p != RootPosition; p = parents[p]) {
-      code |= static_cast<std::uint64_t>(p != children[parents[p]]) << length++;
-    }
-    bits.Put(static_cast<std::uint32_t>(code), length);
-    UpdateCodeTree(tree, byte);
+  out.reserve(input.size() / 2 + 64);
+  ItemWriter writer(out);
+  if (options.fast) {
+    ParseGreedy(input, writer, options);
+  } else {
+    ParseOptimal(input, writer, options);
   }
-  bits.Finish();
+  writer.Finish();
+  if (options.progress) options.progress(input.size(), input.size());
   return out;
 }
 

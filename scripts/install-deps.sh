@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build g++ git python3
   libgtest-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
-  mingw-w64 wine wine64 python3-pefile
+  mingw-w64 wine wine64 fonts-wine python3-pefile xvfb
   qemu-user gcc-multilib g++-multilib
   gzip file
 )

@@ -33,5 +33,11 @@ cmake --build --preset win32 -j "$jobs"
 cmake --preset win64
 cmake --build --preset win64 -j "$jobs"
 
+step "Windows builds read back: PE format, resources, version, imports"
+/usr/bin/python3 tests/windows/pe_structure.py build/win32 build/win64
+
+step "win64 build end to end under wine64 (fresh prefix, Xvfb for the windows)"
+/usr/bin/python3 tests/windows/wine_e2e.py build/win64
+
 echo
 echo "all tests passed"

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,10 +19,17 @@
 namespace {
 
 constexpr int kOk = 0, kFailed = 1, kUsage = 2;
+constexpr std::size_t kMaxInput = 0x7FFFFFFF;  // the length field is signed 32-bit
+#ifdef _WIN32
+constexpr const char* kPathSeparators = "/\\:";
+#else
+constexpr const char* kPathSeparators = "/";
+#endif
 
 const char kUsageText[] =
     "usage: hzl c [--fast] [-f] IN [OUT]   compress IN into OUT; without OUT, into IN's name\n"
     "                                      with its last character replaced by '_'\n"
+    "                                      (Setup.exe -> Setup.ex_); -f replaces an existing OUT\n"
     "       hzl x IN OUT                   expand the compressed file IN into OUT\n"
     "       hzl t FILE...                  check that each FILE expands, writing nothing\n"
     "       hzl --help                     show this text\n"
@@ -33,7 +41,7 @@ const char kUsageText[] =
     "2 usage error.\n";
 
 int Usage(const char* problem) {
-  std::fprintf(stderr, "hzl: %s\n%s", problem, kUsageText);
+  std::fprintf(stderr, "hzl: %s\nrun 'hzl --help' for usage\n", problem);
   return kUsage;
 }
 
@@ -51,7 +59,15 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& data, std
   data.clear();
   std::uint8_t chunk[1 << 16];
   std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.insert(data.end(), chunk, chunk + n);
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+    // The length field would not hold more; stop before reading it all.
+    if (data.size() + n > kMaxInput) {
+      error = path + ": 2 GiB or more; a compressed file holds at most 2147483647 bytes";
+      std::fclose(f);
+      return false;
+    }
+    data.insert(data.end(), chunk, chunk + n);
+  }
   const bool ok = !std::ferror(f);
   if (!ok) error = path + ": " + std::strerror(errno);
   std::fclose(f);
@@ -68,77 +84,110 @@ bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& da
     error = path + ": " + std::strerror(errno);
     return false;
   }
-  bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-  ok = (std::fflush(f) == 0) && ok;
-  const int saved = errno;
-  ok = (std::fclose(f) == 0) && ok;
-  if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) {
-    error = path + ": " + std::strerror(errno ? errno : saved);
+  int failure = 0;  // the first errno met
+  if (std::fwrite(data.data(), 1, data.size(), f) != data.size()) failure = errno;
+  if (std::fflush(f) != 0 && !failure) failure = errno;
+  if (std::fclose(f) != 0 && !failure) failure = errno;
+#ifdef _WIN32
+  // rename does not replace an existing file there; -f has been checked.
+  if (!failure) std::remove(path.c_str());
+#endif
+  if (!failure && std::rename(temp.c_str(), path.c_str()) != 0) failure = errno;
+  if (failure) {
+    error = path + ": " + std::strerror(failure);
     std::remove(temp.c_str());
+    return false;
   }
-  return ok;
+  return true;
 }
 
-bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool Exists(const std::string& path) {
+  return access(path.c_str(), F_OK) == 0;
+}
+
+// IN's name with its last character replaced by '_', as the setup programs
+// expect compressed files to be named (Setup.exe -> Setup.ex_).
+bool DefaultOutputName(const std::string& in, std::string& out, std::string& problem) {
+  const auto slash = in.find_last_of(kPathSeparators);
+  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+  if (in.size() <= base) {
+    problem = in + ": names no file";
+    return false;
+  }
+  out = in;
+  out.back() = '_';
+  if (out == in) {
+    problem = in + ": already ends in '_'; name the output";
+    return false;
+  }
+  return true;
+}
 
 int Compress(int argc, char** argv) {
-  bool fast = false, force = false;
+  bool fast = false, force = false, options_done = false;
   std::vector<std::string> names;
   for (int i = 2; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (arg == "--fast") {
+    if (options_done || arg.size() < 2 || arg[0] != '-') {
+      names.emplace_back(arg);
+    } else if (arg == "--") {
+      options_done = true;
+    } else if (arg == "--fast") {
       fast = true;
     } else if (arg == "-f" || arg == "--force") {
       force = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return Usage(("unknown option " + std::string(arg)).c_str());
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsageText, stdout);
+      return kOk;
     } else {
-      names.emplace_back(arg);
+      return Usage(("unknown option " + std::string(arg)).c_str());
     }
   }
   if (names.empty() || names.size() > 2) return Usage("c takes IN and an optional OUT");
   const std::string& in = names[0];
-  std::string out;
+  std::string out, error;
   if (names.size() == 2) {
     out = names[1];
-  } else {
-    const auto slash = in.rfind('/');
-    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-    if (in.size() <= base) return Usage("IN names no file");
-    out = in;
-    out.back() = '_';
-    if (out == in) return Failure(in + ": already ends in '_'; name the output");
-    if (!force && Exists(out)) return Failure(out + ": exists; use -f to replace it");
+  } else if (!DefaultOutputName(in, out, error)) {
+    return Usage(error.c_str());
   }
+  if (!force && Exists(out)) return Failure(out + ": exists; use -f to replace it");
 
-  std::vector<std::uint8_t> data;
-  std::string error;
-  if (!ReadWholeFile(in, data, error)) return Failure(error);
-
-  lzh::PackOptions options;
-  options.fast = fast;
-  const bool show_progress = isatty(2) && data.size() > (1u << 20);
-  const auto start = std::chrono::steady_clock::now();
-  if (show_progress) {
-    options.progress = [&](std::size_t done, std::size_t total) {
-      const double seconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      if (seconds < 0.5) return;
-      std::fprintf(stderr, "\rhzl: %s %3u%%", in.c_str(),
-                   static_cast<unsigned>(total ? done * 100 / total : 100));
-      std::fflush(stderr);
-    };
-  }
-  std::vector<std::uint8_t> packed;
   try {
-    packed = compress::CompressToContainer(data, options);
-  } catch (const host::Exception& e) {
-    if (show_progress) std::fputc('\n', stderr);
-    return Failure(in + ": " + std::string(e.Message()));
+    std::vector<std::uint8_t> data;
+    if (!ReadWholeFile(in, data, error)) return Failure(error);
+
+    lzh::PackOptions options;
+    options.fast = fast;
+    // Only on a terminal, and only once the work has taken a moment.
+    const bool show_progress = isatty(2);
+    bool shown = false;
+    unsigned last_percent = 0;
+    const auto start = std::chrono::steady_clock::now();
+    if (show_progress) {
+      options.progress = [&](std::size_t done, std::size_t total) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const unsigned percent = static_cast<unsigned>(total ? done * 100 / total : 100);
+        if (seconds < 0.5 || (shown && percent == last_percent)) return;
+        last_percent = percent;
+        std::fprintf(stderr, "\rhzl: %s %3u%%", in.c_str(), percent);
+        std::fflush(stderr);
+        shown = true;
+      };
+    }
+    std::vector<std::uint8_t> packed;
+    try {
+      packed = compress::CompressToContainer(data, options);
+    } catch (const host::Exception& e) {
+      if (shown) std::fputc('\n', stderr);
+      return Failure(in + ": " + std::string(e.Message()));
+    }
+    if (shown) std::fprintf(stderr, "\r\033[K");
+    if (!WriteWholeFile(out, packed, error)) return Failure(error);
+  } catch (const std::bad_alloc&) {
+    return Failure(in + ": out of memory");
   }
-  if (show_progress) std::fprintf(stderr, "\r\033[K");
-  if (!WriteWholeFile(out, packed, error)) return Failure(error);
   return kOk;
 }
 
