@@ -1,5 +1,7 @@
 #include "Setup_Merlavox/bootstrap.h"
 
+#include <array>
+
 #include "Setup_Merlavox/manifest.h"
 #include "compress/expand.h"
 #include "host/host.h"
@@ -8,6 +10,20 @@ namespace setup_merlavox {
 
 std::string StagingDir;
 std::string LaunchPath;
+
+namespace {
+
+// Every file the sequence writes or starts in the staging folder.
+constexpr auto kStagedFiles = [] {
+  std::array<std::string_view, kPayloadManifest.size() + 1> names{};
+  for (std::size_t i = 0; i < kPayloadManifest.size(); ++i) {
+    names[i] = kPayloadManifest[i].file_name;
+  }
+  names.back() = kSetupProgram;
+  return names;
+}();
+
+}  // namespace
 
 bool ExtractResourceFile(const std::string& resType, const std::string& resName,
                          const std::string& fileName) {
@@ -27,6 +43,9 @@ void RunBootstrap() {
   // The temporary folder's own trailing separator stands before "Inst-".
   StagingDir = host::GetTempDir() + kStagingPrefix + kProgramName;
   host::ForceDirectories(StagingDir);  // a failure shows when entry 1 is created
+  // Before anything is written: a folder that others could have prepared
+  // ends the run here.
+  host::Current().ClaimStagingFolder(StagingDir, kStagedFiles);
 
   const std::string folder = host::WithBackslash(StagingDir);
   for (const ManifestEntry& entry : kPayloadManifest) {

@@ -45,7 +45,7 @@ const char* const kFiles[] = {"notepad.exe", "gdiplus.dll"};
 struct Sample {
   Bytes original;
   Bytes hzl;
-  testsupport::Container container;
+  test_support::Container container;
   std::string gz_path;  // the original compressed with gzip -6
   Bytes gz;
 };
@@ -82,15 +82,15 @@ int Spawn(const std::vector<std::string>& args, const char* stdin_path, const ch
 void LoadSamples(const std::string& temp_dir) {
   for (const char* name : kFiles) {
     Sample s;
-    s.original = testsupport::ReadFileBytes(MERLAVOX_TEST_DATA "/corpus/" + std::string(name));
-    s.hzl = testsupport::ReadFileBytes(MERLAVOX_TEST_DATA "/vectors/" + std::string(name) + ".hzl");
-    s.container = testsupport::SplitContainer(s.hzl);
+    s.original = test_support::ReadFileBytes(MERLAVOX_TEST_DATA "/corpus/" + std::string(name));
+    s.hzl = test_support::ReadFileBytes(MERLAVOX_TEST_DATA "/vectors/" + std::string(name) + ".hzl");
+    s.container = test_support::SplitContainer(s.hzl);
     s.gz_path = temp_dir + "/" + name + ".gz";
     const std::string original_path = MERLAVOX_TEST_DATA "/corpus/" + std::string(name);
     if (Spawn({MERLAVOX_GZIP, "-6", "-c"}, original_path.c_str(), s.gz_path.c_str()) != 0) {
       throw std::runtime_error("gzip -6 failed for " + original_path);
     }
-    s.gz = testsupport::ReadFileBytes(s.gz_path);
+    s.gz = test_support::ReadFileBytes(s.gz_path);
     Samples()[name] = std::move(s);
   }
 }

@@ -52,8 +52,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string kind = argv[1];
-  const auto file = testsupport::ReadFileBytes(argv[2]);
-  const auto container = testsupport::SplitContainer(file);
+  const auto file = test_support::ReadFileBytes(argv[2]);
+  const auto container = test_support::SplitContainer(file);
   const int times = argc > 3 ? std::atoi(argv[3]) : 1;
   std::vector<std::uint8_t> out(static_cast<std::size_t>(std::max(container.expanded_length, 0)) +
                                 60);
@@ -76,6 +76,6 @@ int main(int argc, char** argv) {
     }
   }
   out.resize(static_cast<std::size_t>(std::max(container.expanded_length, 0)));
-  std::printf("%s\n", testsupport::Sha256Hex(out).c_str());
+  std::printf("%s\n", test_support::Sha256Hex(out).c_str());
   return 0;
 }

@@ -98,6 +98,9 @@ inline constexpr const char* kResNotFound = "Ressource %s wurde nicht gefunden";
 inline constexpr const char* kFCreateError = "Datei \"%s\" kann nicht erstellt werden. %s";
 inline constexpr const char* kWriteError = "Stream-Schreibfehler";
 inline constexpr const char* kCreateDir = "Verzeichnis kann nicht erstellt werden";
+// A staging folder that the host refuses (EInOutError): its path, then the
+// reason in the host's own words.
+inline constexpr const char* kFolderRefused = "Verzeichnis \"%s\" kann nicht verwendet werden. %s";
 inline constexpr const char* kOutOfMemory = "Zu wenig Arbeitsspeicher";
 extern const char* const kInvalidPointer;  // holds a non-ASCII letter: per host
 }  // namespace messages

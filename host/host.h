@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -53,6 +54,21 @@ class Services {
   // Folders.
   virtual bool IsFolder(const std::string& path) = 0;
   virtual bool CreateFolder(const std::string& path) = 0;
+
+  // Takes the folder that the program stages its files in, once it stands
+  // and before anything is written there; names are the files that it will
+  // write and start in it. Where the temporary folder is shared with other
+  // users, the host refuses a folder that is a symbolic link, is not the
+  // running user's own, is open to others for writing, holds a symbolic
+  // link under one of the names, or is in use by another run; from then on
+  // it reaches the files of that folder only through the folder it checked
+  // and never through a symbolic link. A refusal raises EInOutError naming
+  // the folder and the reason, before anything is written. A folder that
+  // does not stand is no refusal: creating its first file fails as it
+  // would have. Where the temporary folder is private to the user, as on
+  // Windows, there is nothing to check.
+  virtual void ClaimStagingFolder(const std::string& path,
+                                  std::span<const std::string_view> names) = 0;
 
   // Resources of the running executable, matched without regard to case.
   virtual bool FindResource(const std::string& type, const std::string& name,

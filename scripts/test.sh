@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds all three presets and runs every test.
+# Installs what is missing, builds every preset and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -18,6 +18,14 @@ step "tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset sanitize
 cmake --build --preset sanitize -j "$jobs"
 ctest --preset sanitize -j "$jobs"
+
+step "32-bit core and its tests (static, -m32) under qemu-i386"
+cmake --preset linux32
+cmake --build --preset linux32 -j "$jobs"
+ctest --preset linux32 -j "$jobs"
+
+step "fuzz targets, 60 seconds each (libFuzzer with ASan and UBSan)"
+scripts/fuzz.sh 60
 
 step "Windows builds"
 cmake --preset win32

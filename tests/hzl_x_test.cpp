@@ -52,7 +52,7 @@ class HzlX : public testing::Test {
     Outcome run;
     run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     const auto text = [](const fs::path& p) {
-      const auto bytes = testsupport::ReadFileBytes(p.string());
+      const auto bytes = test_support::ReadFileBytes(p.string());
       return std::string(bytes.begin(), bytes.end());
     };
     run.out = text(out);
@@ -77,8 +77,8 @@ TEST_F(HzlX, ExpandsACompressedFile) {
   const Outcome run = Hzl({"x", kVectors + "notepad.exe.hzl", out.string()});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(testsupport::ReadFileBytes(out.string()),
-            testsupport::ReadFileBytes(kCorpus + "notepad.exe"));
+  EXPECT_EQ(test_support::ReadFileBytes(out.string()),
+            test_support::ReadFileBytes(kCorpus + "notepad.exe"));
 }
 
 struct Failing {

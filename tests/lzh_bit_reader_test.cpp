@@ -12,7 +12,7 @@
 
 namespace {
 
-using testsupport::MemorySource;
+using test_support::MemorySource;
 
 TEST(BitReader, TakesEachByteMostSignificantBitFirst) {
   const std::vector<std::uint8_t> input = {0xA5, 0x0F};

@@ -62,8 +62,8 @@ std::vector<std::uint8_t> PackBits(const std::string& bits) {
 
 unsigned DecodeFromBits(TreeTables& t, const std::string& bits) {
   const std::vector<std::uint8_t> bytes = PackBits(bits);
-  testsupport::MemorySource source(bytes);
-  lzh::BitReader<testsupport::MemorySource> reader(source);
+  test_support::MemorySource source(bytes);
+  lzh::BitReader<test_support::MemorySource> reader(source);
   return lzh::DecodeSymbol(t.View(), reader);
 }
 

@@ -204,6 +204,10 @@ class MemoryDouble : public host::Services {
     return real_.FindResource(t, n, b);
   }
   void Launch(const std::string& f, const std::string& w) override { real_.Launch(f, w); }
+  void ClaimStagingFolder(const std::string& p,
+                          std::span<const std::string_view> names) override {
+    real_.ClaimStagingFolder(p, names);
+  }
 
  private:
   host::Services& real_ = host::RealServices();
@@ -481,7 +485,7 @@ TEST(UnpackStream, SourceAndSinkExceptionsPassThroughUnchanged) {
 // --------------------------------------------------------------- vectors
 
 struct VectorCase {
-  testsupport::ManifestEntry entry;
+  test_support::ManifestEntry entry;
   std::string Name() const {
     std::string n;
     for (const char c : entry.file) n += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
@@ -496,33 +500,33 @@ void PrintTo(const VectorCase& c, std::ostream* os) {
 
 std::vector<VectorCase> AllVectors() {
   std::vector<VectorCase> cases;
-  for (auto& e : testsupport::ReadManifest(MERLAVOX_TEST_DATA "/vectors")) cases.push_back({e});
+  for (auto& e : test_support::ReadManifest(MERLAVOX_TEST_DATA "/vectors")) cases.push_back({e});
   return cases;
 }
 
 class Vector : public testing::TestWithParam<VectorCase> {
  protected:
   void SetUp() override {
-    file_ = testsupport::ReadFileBytes(MERLAVOX_TEST_DATA "/vectors/" + GetParam().entry.file);
-    container_ = testsupport::SplitContainer(file_);
+    file_ = test_support::ReadFileBytes(MERLAVOX_TEST_DATA "/vectors/" + GetParam().entry.file);
+    container_ = test_support::SplitContainer(file_);
   }
   Bytes file_;
-  testsupport::Container container_;
+  test_support::Container container_;
 };
 
 TEST_P(Vector, ExpandsToTheKnownHashThroughTheProcedureEntry) {
   Recorder r(container_.code);
   RunProduction(r, container_.expanded_length);
   EXPECT_EQ(r.out.size(), GetParam().entry.expanded_bytes);
-  EXPECT_EQ(testsupport::Sha256Hex(r.out), GetParam().entry.sha256);
+  EXPECT_EQ(test_support::Sha256Hex(r.out), GetParam().entry.sha256);
   EXPECT_FALSE(r.bad_count);
 }
 
 TEST_P(Vector, ExpandsToTheKnownHashThroughTheBufferedEntry) {
-  testsupport::MemorySource source(container_.code);
-  testsupport::VectorSink sink;
+  test_support::MemorySource source(container_.code);
+  test_support::VectorSink sink;
   lzh::UnpackWith(container_.expanded_length, source, sink);
-  EXPECT_EQ(testsupport::Sha256Hex(sink.bytes), GetParam().entry.sha256);
+  EXPECT_EQ(test_support::Sha256Hex(sink.bytes), GetParam().entry.sha256);
 }
 
 // Output, and every source and sink call in order, as the reference makes
@@ -530,7 +534,7 @@ TEST_P(Vector, ExpandsToTheKnownHashThroughTheBufferedEntry) {
 TEST_P(Vector, MakesTheReferenceDecodersCalls) {
   Recorder reference(container_.code);
   RunReference(reference, container_.expanded_length);
-  ASSERT_EQ(testsupport::Sha256Hex(reference.out), GetParam().entry.sha256)
+  ASSERT_EQ(test_support::Sha256Hex(reference.out), GetParam().entry.sha256)
       << "the reference decoder itself is wrong";
 
   Recorder production(container_.code);
@@ -553,10 +557,10 @@ TEST(UnpackStream, ReadsAtMostOneByteBeyondAWellFormedStream) {
   };
   for (const auto& [name, unread] : cases) {
     const Bytes file =
-        testsupport::ReadFileBytes(MERLAVOX_TEST_DATA "/vectors/" + std::string(name));
-    const testsupport::Container container = testsupport::SplitContainer(file);
-    testsupport::MemorySource source(container.code);
-    testsupport::VectorSink sink;
+        test_support::ReadFileBytes(MERLAVOX_TEST_DATA "/vectors/" + std::string(name));
+    const test_support::Container container = test_support::SplitContainer(file);
+    test_support::MemorySource source(container.code);
+    test_support::VectorSink sink;
     lzh::UnpackWith(container.expanded_length, source, sink);
     EXPECT_LE(source.calls, container.code.size() - unread + 1) << name;
     EXPECT_GE(source.calls, container.code.size() - unread) << name;

@@ -14,6 +14,7 @@
 
 #include "host/platform.h"
 #include "host/posix/embedded_resources.h"
+#include "host/posix/staging_folder.h"
 
 namespace host {
 
@@ -49,7 +50,7 @@ class PosixServices final : public Services {
   void Release(void* block) override { std::free(block); }
 
   FileHandle OpenForReading(const std::string& path) override {
-    const int fd = AvoidZero(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const int fd = AvoidZero(staging_.Open(path, O_RDONLY | O_CLOEXEC));
     if (fd < 0) return Fail();
     if (!LockExclusive(fd)) return Fail(fd);
     return fd;
@@ -57,10 +58,10 @@ class PosixServices final : public Services {
 
   FileHandle CreateForWriting(const std::string& path) override {
     bool created = true;
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = staging_.Open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) {
       created = false;
-      fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+      fd = staging_.Open(path, O_RDWR | O_CLOEXEC);
     }
     fd = AvoidZero(fd);
     if (fd < 0) return Fail();
@@ -74,7 +75,7 @@ class PosixServices final : public Services {
     }
     if (!LockExclusive(fd)) {
       const int lock_error = errno;
-      if (created) unlink(path.c_str());
+      if (created) staging_.Unlink(path);
       errno = lock_error;
       return Fail(fd);
     }
@@ -126,7 +127,7 @@ class PosixServices final : public Services {
   // output after a failed write, and that output may name a device.
   void Delete(const std::string& path) override {
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0) {
+    if (staging_.Lstat(path, st) != 0) {
       last_error_ = errno;
       return;
     }
@@ -134,7 +135,7 @@ class PosixServices final : public Services {
       last_error_ = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
       return;
     }
-    if (unlink(path.c_str()) != 0) last_error_ = errno;
+    if (staging_.Unlink(path) != 0) last_error_ = errno;
   }
 
   std::string LastErrorText() override {
@@ -161,7 +162,14 @@ class PosixServices final : public Services {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   }
 
-  bool CreateFolder(const std::string& path) override { return mkdir(path.c_str(), 0777) == 0; }
+  // Private to the user: the staging folder is made here, and so is any
+  // missing temporary folder above it.
+  bool CreateFolder(const std::string& path) override { return mkdir(path.c_str(), 0700) == 0; }
+
+  void ClaimStagingFolder(const std::string& path,
+                          std::span<const std::string_view> names) override {
+    staging_.Claim(path, names);
+  }
 
   bool FindResource(const std::string& type, const std::string& name,
                     ResourceBytes& bytes) override {
@@ -201,6 +209,7 @@ class PosixServices final : public Services {
   }
 
   int last_error_ = 0;
+  posix::StagingFolder staging_;
 };
 
 bool OnPath(const char* program) {
@@ -219,51 +228,75 @@ bool OnPath(const char* program) {
   return false;
 }
 
-bool StartsWithMz(const std::string& file) {
-  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char magic[2] = {};
-  const bool mz = ::read(fd, magic, 2) == 2 && magic[0] == 'M' && magic[1] == 'Z';
-  close(fd);
-  return mz;
-}
-
 void PosixServices::Launch(const std::string& file, const std::string& working_folder) {
+  // The file is opened once, and what is checked through that descriptor is
+  // what is started; inside the staging folder it is reached through the
+  // claimed folder and never through a symbolic link.
+  const int fd = AvoidZero(staging_.Open(file, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd < 0) return;  // nothing to start: silent
+  // Readers and writers: whoever writes the file holds it for exclusive
+  // access until it is complete (the expansion its output, the extraction
+  // its payload file), and a start shares it. A file that a writer holds is
+  // not started: it could be half a program.
   struct stat st;
-  if (stat(file.c_str(), &st) != 0) return;  // nothing to start: silent
-  chmod(file.c_str(), st.st_mode | S_IXUSR);
-  const bool through_wine = StartsWithMz(file) && OnPath("wine");
+  if (flock(fd, LOCK_SH | LOCK_NB) != 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return;
+  }
+  fchmod(fd, st.st_mode | S_IXUSR);
+  char magic[2] = {};
+  const bool through_wine =
+      pread(fd, magic, 2, 0) == 2 && magic[0] == 'M' && magic[1] == 'Z' && OnPath("wine");
+
+  // In the claimed folder the program is started from that folder itself,
+  // whatever its path names by now.
+  const bool into_claimed = staging_.IsClaimedFolder(working_folder);
+  const std::string exec_path = into_claimed && staging_.Holds(file) ? "./" + BaseName(file) : file;
 
   // Everything the child needs is prepared before fork: after it, only
   // async-signal-safe calls.
-  const char* argv_wine[] = {"wine", file.c_str(), nullptr};
+  const char* argv_wine[] = {"wine", exec_path.c_str(), nullptr};
   const char* argv_plain[] = {file.c_str(), nullptr};
-  const char* const* argv = through_wine ? argv_wine : argv_plain;
+  char* const* argv_exec = const_cast<char* const*>(argv_plain);
 
   const pid_t child = fork();
-  if (child < 0) return;
+  if (child < 0) {
+    close(fd);
+    return;
+  }
   if (child == 0) {
     // The intermediate child leaves at once, so the program is adopted by
     // init and never becomes our zombie; its own session detaches it.
     setsid();
     if (fork() != 0) _exit(0);
-    if (chdir(working_folder.c_str()) != 0) _exit(127);
+    const int moved = into_claimed ? fchdir(staging_.Descriptor()) : chdir(working_folder.c_str());
+    if (moved != 0) _exit(127);
+    // The started program keeps the descriptor, and with it the shared
+    // hold, for as long as it runs: an interpreter (wine, a shell) reads the
+    // file after the start, and no writer may replace it meanwhile. The
+    // descriptor stays clear of the three standard ones.
+    const int held = fd > 2 ? fd : fcntl(fd, F_DUPFD, 3);
+    if (held < 0 || fcntl(held, F_SETFD, 0) != 0) _exit(127);
     const int null_fd = open("/dev/null", O_RDWR);
     if (null_fd >= 0) {
       dup2(null_fd, 0);
       dup2(null_fd, 1);
       dup2(null_fd, 2);
+      if (null_fd > 2) close(null_fd);
     }
     if (through_wine) {
-      execvp(argv[0], const_cast<char* const*>(argv));
+      execvp(argv_wine[0], const_cast<char* const*>(argv_wine));
     } else {
-      execv(argv[0], const_cast<char* const*>(argv));
+      fexecve(held, argv_exec, environ);
+      // Where the system cannot start a descriptor, by name.
+      execv(exec_path.c_str(), argv_exec);
     }
     _exit(127);
   }
   int status;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
+  close(fd);
 }
 
 }  // namespace

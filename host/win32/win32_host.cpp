@@ -120,6 +120,11 @@ class Win32Services final : public Services {
     return CreateDirectoryA(path.c_str(), nullptr) != 0;
   }
 
+  // The temporary folder that GetTempPathA reports is the user's own, in
+  // the user's profile and closed to other users, and every file is opened
+  // with share mode 0: Windows keeps the staging folder as it is.
+  void ClaimStagingFolder(const std::string&, std::span<const std::string_view>) override {}
+
   bool FindResource(const std::string& type, const std::string& name,
                     ResourceBytes& bytes) override {
     const HMODULE module = OwnModule();

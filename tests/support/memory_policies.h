@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-namespace testsupport {
+namespace test_support {
 
 // Hands out the code bytes, then zero bytes for ever.
 struct MemorySource {
@@ -45,4 +45,4 @@ struct VectorSink {
   void Put(std::uint8_t byte) { bytes.push_back(byte); }
 };
 
-}  // namespace testsupport
+}  // namespace test_support

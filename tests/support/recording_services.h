@@ -51,6 +51,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -181,6 +182,10 @@ class RecordingServices final : public host::Services {
   bool FindResource(const std::string& type, const std::string& name,
                     host::ResourceBytes& bytes) override;
   void Launch(const std::string& file, const std::string& working_folder) override;
+  void ClaimStagingFolder(const std::string& path,
+                          std::span<const std::string_view> names) override {
+    inner_.ClaimStagingFolder(path, names);
+  }
 
  private:
   struct Rule {

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-namespace testsupport {
+namespace test_support {
 
 class Sha256 {
  public:
@@ -110,4 +110,4 @@ inline std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
   return h.HexDigest();
 }
 
-}  // namespace testsupport
+}  // namespace test_support

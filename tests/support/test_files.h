@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace testsupport {
+namespace test_support {
 
 inline std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -62,4 +62,4 @@ inline std::vector<ManifestEntry> ReadManifest(const std::string& vectors_dir) {
   return rows;
 }
 
-}  // namespace testsupport
+}  // namespace test_support
