@@ -10,7 +10,7 @@
 
 #include "compress/container.h"
 #include "compress/expand.h"
-#include "fuzz/reference_decoder.h"
+#include "support/reference_decoder.h"
 #include "lzh/pack.h"
 #include "lzh/unpack.h"
 #include "lzh/unpack_core.h"
@@ -73,16 +73,6 @@ struct VectorSink {
 };
 
 // For the reference decoder, which wants -1 for "no byte".
-struct CountingReader {
-  std::span<const std::uint8_t> input;
-  std::size_t next = 0;
-  std::size_t calls = 0;
-  int operator()() {
-    ++calls;
-    return next < input.size() ? input[next++] : -1;
-  }
-};
-
 std::string Describe(const char* what, long long got, long long want) {
   return std::string(what) + ": " + std::to_string(got) + ", expected " + std::to_string(want);
 }
@@ -184,15 +174,15 @@ std::string CheckUnpack(std::span<const std::uint8_t> data) {
                     by_procedure.source_calls, source.calls);
   }
 
-  CountingReader reader{stream};
-  const Bytes reference = ReferenceDecoder().Expand(length, reader);
+  std::size_t reference_calls = 0;
+  const Bytes reference = reference_lzh::ReferenceExpand(stream, length, &reference_calls);
   if (auto fault = CompareOutputs("decoder and reference decoder", by_procedure.output, reference);
       !fault.empty()) {
     return fault;
   }
-  if (reader.calls != by_procedure.source_calls) {
+  if (reference_calls != by_procedure.source_calls) {
     return Describe("decoder and reference decoder made different source calls",
-                    by_procedure.source_calls, reader.calls);
+                    by_procedure.source_calls, static_cast<long long>(reference_calls));
   }
   return {};
 }
@@ -227,8 +217,8 @@ std::string CheckExpandFile(std::span<const std::uint8_t> data) {
 
   Bytes want_output;
   if (expands) {
-    CountingReader reader{std::span<const std::uint8_t>(content).subspan(compress::HeaderSize)};
-    want_output = ReferenceDecoder().Expand(length, reader);
+    want_output = reference_lzh::ReferenceExpand(
+        std::span<const std::uint8_t>(content).subspan(compress::HeaderSize), length);
     if (!std::filesystem::exists(out_path)) return "ExpandFile succeeded without an output file";
     if (auto fault =
             CompareOutputs("ExpandFile and reference decoder", ReadFile(out_path), want_output);
@@ -296,8 +286,7 @@ std::string CheckRoundTrip(std::span<const std::uint8_t> data) {
     return Describe("the decoder read more than one byte past the stream", source.past_end, 1);
   }
 
-  CountingReader reader{packed};
-  const Bytes reference = ReferenceDecoder().Expand(length, reader);
+  const Bytes reference = reference_lzh::ReferenceExpand(packed, length);
   return CompareOutputs("round trip through the reference decoder", reference, input);
 }
 

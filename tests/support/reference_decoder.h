@@ -214,8 +214,10 @@ inline void ReferenceUnpackStream(std::int32_t ExpandedLength, ByteSource source
 inline std::span<const std::uint8_t> MemoryCode;
 inline std::size_t MemoryCodePos = 0;
 inline std::vector<std::uint8_t>* MemoryOut = nullptr;
+inline std::size_t MemorySourceCalls = 0;
 
 inline void MemorySource(void* buffer, std::uint16_t, std::uint16_t& actual) {
+  ++MemorySourceCalls;
   if (MemoryCodePos < MemoryCode.size()) {
     *static_cast<std::uint8_t*>(buffer) = MemoryCode[MemoryCodePos++];
     actual = 1;
@@ -232,13 +234,17 @@ inline void MemorySink(const void* buffer, std::uint16_t count, std::uint16_t& a
 
 // The expansion of a code stream (without the container header). A length
 // of 0 or less gives nothing; a last match may add bytes past the length.
+// source_calls, when given, receives the number of source calls made.
 inline std::vector<std::uint8_t> ReferenceExpand(std::span<const std::uint8_t> code,
-                                                 std::int32_t length) {
+                                                 std::int32_t length,
+                                                 std::size_t* source_calls = nullptr) {
   std::vector<std::uint8_t> out;
   MemoryCode = code;
   MemoryCodePos = 0;
+  MemorySourceCalls = 0;
   MemoryOut = &out;
   ReferenceUnpackStream(length, MemorySource, MemorySink);
+  if (source_calls) *source_calls = MemorySourceCalls;
   MemoryOut = nullptr;
   MemoryCode = {};
   return out;
