@@ -32,6 +32,7 @@ bool ExtractResourceFile(const std::string& resType, const std::string& resName,
   host::ResourceStream resource(resName, resType);
   host::FileStream file(fileName);
   file.WriteAll(resource.Data(), resource.Size());
+  file.Close();
   return true;
 }
 

@@ -103,7 +103,7 @@ bool ForceDirectories(std::string_view path);
 // How a host spells paths, for the parts of the runtime that take them apart.
 struct PathRules {
   char separator;
-  bool colon_is_delimiter;  // "C:" ends a drive prefix
+  bool colon_is_delimiter;      // "C:" ends a drive prefix
   std::size_t shortest_folder;  // a shorter rest is a root: 3 for "C:\", 1 for "/"
 };
 extern const PathRules kHostPathRules;
@@ -133,6 +133,10 @@ class FileStream {
   FileStream& operator=(const FileStream&) = delete;
   // All bytes in one system write; a failed or short write is EWriteError.
   void WriteAll(const void* data, std::uint32_t size);
+  // Closes the file now, so that a failure of the close itself leaves the
+  // caller; the destructor closes a file still open and lets nothing out,
+  // since the exception already passing is the one that counts.
+  void Close();
 
  private:
   FileHandle handle_;

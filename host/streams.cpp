@@ -16,7 +16,19 @@ FileStream::FileStream(const std::string& path) {
   }
 }
 
-FileStream::~FileStream() { Current().Close(handle_); }
+FileStream::~FileStream() {
+  if (handle_ == kNoFile) return;
+  try {
+    Current().Close(handle_);
+  } catch (...) {
+  }
+}
+
+void FileStream::Close() {
+  const FileHandle handle = handle_;
+  handle_ = kNoFile;
+  Current().Close(handle);
+}
 
 void FileStream::WriteAll(const void* data, std::uint32_t size) {
   if (size == 0) return;

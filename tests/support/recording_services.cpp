@@ -44,6 +44,8 @@ std::string_view Name(CallKind kind) {
       return "IsFolder";
     case CallKind::kCreateFolder:
       return "CreateFolder";
+    case CallKind::kClaimStagingFolder:
+      return "ClaimStagingFolder";
     case CallKind::kFindResource:
       return "FindResource";
     case CallKind::kLaunch:
@@ -347,6 +349,26 @@ bool RecordingServices::CreateFolder(const std::string& path) {
   call.returned = created;
   Record(std::move(call));
   return created;
+}
+
+void RecordingServices::ClaimStagingFolder(const std::string& path,
+                                           std::span<const std::string_view> names) {
+  Call call{CallKind::kClaimStagingFolder};
+  call.path = path;
+  for (const std::string_view name : names) call.text.append(name).push_back('\n');
+  if (Begin(call)) {
+    Record(call);
+    // The refusal as the host words it; 5 is the runtime's "access denied".
+    host::Raise<host::EInOutError>(
+        host::FormatMessage(host::messages::kFolderRefused, {path, "Injected failure"}), 5);
+  }
+  try {
+    inner_.ClaimStagingFolder(path, names);
+  } catch (...) {
+    Record(call);
+    throw;
+  }
+  Record(std::move(call));
 }
 
 bool RecordingServices::FindResource(const std::string& type, const std::string& name,

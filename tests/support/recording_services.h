@@ -34,6 +34,9 @@
 //   FullPath        returns the path unchanged
 //   IsFolder        returns false
 //   CreateFolder    returns false and creates nothing
+//   ClaimStagingFolder
+//                   raises EInOutError as a refusing host does; nothing
+//                   is claimed
 //   FindResource    returns false
 //   Launch          starts nothing
 // Without a fault, a Release of a block the double did not hand out (or
@@ -74,6 +77,7 @@ enum class CallKind {
   kFullPath,
   kIsFolder,
   kCreateFolder,
+  kClaimStagingFolder,
   kFindResource,
   kLaunch,
 };
@@ -85,8 +89,8 @@ inline constexpr std::array kAllCallKinds{
     CallKind::kFlush,          CallKind::kClose,
     CallKind::kDelete,         CallKind::kLastErrorText,
     CallKind::kFullPath,       CallKind::kIsFolder,
-    CallKind::kCreateFolder,   CallKind::kFindResource,
-    CallKind::kLaunch,
+    CallKind::kCreateFolder,   CallKind::kClaimStagingFolder,
+    CallKind::kFindResource,   CallKind::kLaunch,
 };
 
 std::string_view Name(CallKind kind);
@@ -112,7 +116,8 @@ struct Call {
                                    // IsFolder, CreateFolder, FindResource: 1 or 0
   std::vector<std::uint8_t> data;  // bytes read or written, when recorded
   std::string text;                // Launch: working folder; FindResource: type;
-                                   // LastErrorText, FullPath: the answer
+                                   // LastErrorText, FullPath: the answer;
+                                   // ClaimStagingFolder: the names, one a line
   const void* block = nullptr;     // Allocate: block returned; Release: block given
   bool injected = false;           // this call was made to fail
 };
@@ -183,9 +188,7 @@ class RecordingServices final : public host::Services {
                     host::ResourceBytes& bytes) override;
   void Launch(const std::string& file, const std::string& working_folder) override;
   void ClaimStagingFolder(const std::string& path,
-                          std::span<const std::string_view> names) override {
-    inner_.ClaimStagingFolder(path, names);
-  }
+                          std::span<const std::string_view> names) override;
 
  private:
   struct Rule {
