@@ -35,11 +35,11 @@ class Exception {
   const void* address_ = nullptr;
 };
 
-#define HOST_EXCEPTION_CLASS(Name, Base)                         \
-  class Name : public Base {                                     \
-   public:                                                       \
-    using Base::Base;                                            \
-    const char* ClassName() const override { return #Name; }     \
+#define HOST_EXCEPTION_CLASS(Name, Base)                     \
+  class Name : public Base {                                 \
+   public:                                                   \
+    using Base::Base;                                        \
+    const char* ClassName() const override { return #Name; } \
   }
 
 HOST_EXCEPTION_CLASS(EStreamError, Exception);

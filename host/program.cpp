@@ -8,7 +8,9 @@ namespace {
 Application application;
 }  // namespace
 
-Application& TheApplication() { return application; }
+Application& TheApplication() {
+  return application;
+}
 
 void Application::Initialize() {}
 

@@ -16,7 +16,8 @@ std::string FormatReport(std::string_view format, std::string_view class_name,
   std::string out;
   std::size_t next = 0;
   for (std::size_t i = 0; i < format.size(); ++i) {
-    if (format[i] == '%' && i + 1 < format.size() && (format[i + 1] == 's' || format[i + 1] == 'p')) {
+    if (format[i] == '%' && i + 1 < format.size() &&
+        (format[i + 1] == 's' || format[i + 1] == 'p')) {
       if (next < std::size(args)) out.append(args[next++]);
       ++i;
     } else {

@@ -6,9 +6,13 @@ namespace {
 Services* installed = nullptr;
 }
 
-Services& RealServices() { return platform::RealServices(); }
+Services& RealServices() {
+  return platform::RealServices();
+}
 
-Services& Current() { return installed ? *installed : platform::RealServices(); }
+Services& Current() {
+  return installed ? *installed : platform::RealServices();
+}
 
 Services* Install(Services* services) {
   Services* previous = installed;

@@ -6,7 +6,9 @@
 #define EZTW32_EXPORT __attribute__((visibility("default")))
 #endif
 
-extern "C" EZTW32_EXPORT int eztw32_version() { return 0x0100; }
+extern "C" EZTW32_EXPORT int eztw32_version() {
+  return 0x0100;
+}
 
 extern "C" EZTW32_EXPORT int eztw32_checksum(const unsigned char* data, int size) {
   unsigned sum = 0;

@@ -204,8 +204,7 @@ class MemoryDouble : public host::Services {
     return real_.FindResource(t, n, b);
   }
   void Launch(const std::string& f, const std::string& w) override { real_.Launch(f, w); }
-  void ClaimStagingFolder(const std::string& p,
-                          std::span<const std::string_view> names) override {
+  void ClaimStagingFolder(const std::string& p, std::span<const std::string_view> names) override {
     real_.ClaimStagingFolder(p, names);
   }
 

@@ -10,10 +10,10 @@
 
 #include "compress/container.h"
 #include "compress/expand.h"
-#include "support/reference_decoder.h"
 #include "lzh/pack.h"
 #include "lzh/unpack.h"
 #include "lzh/unpack_core.h"
+#include "support/reference_decoder.h"
 
 namespace merlavox::fuzz {
 
