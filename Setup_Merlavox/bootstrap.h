@@ -10,7 +10,6 @@ inline constexpr const char* kProgramName = "Setup_Merlavox";
 inline constexpr const char* kStagingPrefix = "Inst-";
 inline constexpr const char* kCompressedSetup = "Setup.ex_";
 inline constexpr const char* kSetupProgram = "Setup.exe";
-inline constexpr const char* kOpenOperation = "open";
 
 extern std::string StagingDir;
 extern std::string LaunchPath;

@@ -1,3 +1,4 @@
+#include <exception>
 #include <new>
 
 #include "host/platform.h"
@@ -36,6 +37,12 @@ void RunProgram(void (*body)()) {
     } catch (const Exception& e) {
       ReportFatalError(e);
     }
+  } catch (const std::exception& e) {
+    // Whatever else leaves the body ends through the report too, never
+    // through an abort: the runtime's base class carries the text.
+    ReportFatalError(Exception(e.what()));
+  } catch (...) {
+    ReportFatalError(Exception(""));
   }
   // Process end: the application object goes, then the modules in reverse
   // order as the process exits.
