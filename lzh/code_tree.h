@@ -105,17 +105,34 @@ struct NoExchangeWatch {
   void operator()(unsigned, unsigned) const {}
 };
 
-// From position p, whose weight has just been raised to nw: the exchange
-// rule there, then the increment and the rule for every ancestor, up to
-// and including the root. watch(p, q) hears of every exchange before it is
-// made.
+// The weight at p and the one above it. Every level of the climb reads
+// both; one load serves them where the layout allows.
+inline void WeightPair(const std::uint16_t* w, unsigned p, unsigned& self, unsigned& above) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::uint32_t pair;
+    std::memcpy(&pair, w + p, sizeof pair);
+    self = pair & 0xFFFFu;
+    above = pair >> 16;
+  } else {
+    self = w[p];
+    above = w[p + 1];
+  }
+}
+
+// From position p upward: the increment and the exchange rule at p and at
+// every ancestor, up to and including the root. watch(p, q) hears of every
+// exchange before it is made.
 template <class Watch = NoExchangeWatch>
-inline void Climb(CodeTree t, unsigned p, unsigned nw, Watch watch = {}) {
+inline void Climb(CodeTree t, unsigned p, Watch watch = {}) {
   std::uint16_t* const w = t.weights;
   std::uint16_t* const c = t.children;
   std::uint16_t* const parent = t.parents;
   for (;;) {
-    if (w[p + 1] < nw) [[unlikely]] {
+    unsigned self, above;
+    WeightPair(w, p, self, above);
+    const unsigned nw = self + 1u;
+    w[p] = static_cast<std::uint16_t>(nw);
+    if (above < nw) [[unlikely]] {
       // The node moves to the top of its run of equal weights (all nw - 1),
       // past every node of the run: exchanging with the first one only would
       // leave the run out of order.
@@ -137,17 +154,13 @@ inline void Climb(CodeTree t, unsigned p, unsigned nw, Watch watch = {}) {
     // Only the root has parent 0, and position 0 is never a parent.
     p = parent[p];
     if (p == 0) return;
-    nw = w[p] + 1u;
-    w[p] = static_cast<std::uint16_t>(nw);
   }
 }
 
 // The update proper, from the position of the symbol's leaf upward.
 template <class Watch = NoExchangeWatch>
 inline void UpdateFrom(CodeTree t, unsigned leaf, Watch watch = {}) {
-  const unsigned nw = t.weights[leaf] + 1u;
-  t.weights[leaf] = static_cast<std::uint16_t>(nw);
-  Climb(t, leaf, nw, watch);
+  Climb(t, leaf, watch);
 }
 
 }  // namespace detail
