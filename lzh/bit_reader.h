@@ -52,6 +52,24 @@ class BitReader {
     return Take(1);
   }
 
+  // For a walk that looks up its first n bits (n up to 8) at once: the
+  // refill NextBit would make before the first bit, then the next n bits,
+  // left in place.
+  unsigned PeekForWalk(unsigned n) {
+    if (count_ <= 8) [[unlikely]] {
+      Refill();
+    }
+    return buffer_ >> (32 - n);
+  }
+
+  // Takes n bits of those (1 to 8) and pulls as n NextBit calls would have:
+  // after the refill above at most one pull falls among them, and since
+  // nothing else is called in between, pulling after the take is the same.
+  void SkipWalked(unsigned n) {
+    Take(n);
+    if (count_ < 8) Pull();
+  }
+
  private:
   // Reading one bit at a time, the reader pulls a byte before each bit that
   // would find 8 bits or fewer. Taking n bits at once therefore has to leave

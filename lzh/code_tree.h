@@ -101,19 +101,43 @@ inline unsigned LastOfRun(const std::uint16_t* w, unsigned first) {
   return q;
 }
 
-// From position p, whose weight has just been raised to nw: the exchange
-// rule there, then the increment and the rule for every ancestor, up to
-// and including the root.
-inline void Climb(CodeTree t, unsigned p, unsigned nw) {
+struct NoExchangeWatch {
+  void operator()(unsigned, unsigned) const {}
+};
+
+// The weight at p and the one above it. Every level of the climb reads
+// both; one load serves them where the layout allows.
+inline void WeightPair(const std::uint16_t* w, unsigned p, unsigned& self, unsigned& above) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::uint32_t pair;
+    std::memcpy(&pair, w + p, sizeof pair);
+    self = pair & 0xFFFFu;
+    above = pair >> 16;
+  } else {
+    self = w[p];
+    above = w[p + 1];
+  }
+}
+
+// From position p upward: the increment and the exchange rule at p and at
+// every ancestor, up to and including the root. watch(p, q) hears of every
+// exchange before it is made.
+template <class Watch = NoExchangeWatch>
+inline void Climb(CodeTree t, unsigned p, Watch watch = {}) {
   std::uint16_t* const w = t.weights;
   std::uint16_t* const c = t.children;
   std::uint16_t* const parent = t.parents;
   for (;;) {
-    if (w[p + 1] < nw) [[unlikely]] {
+    unsigned self, above;
+    WeightPair(w, p, self, above);
+    const unsigned nw = self + 1u;
+    w[p] = static_cast<std::uint16_t>(nw);
+    if (above < nw) [[unlikely]] {
       // The node moves to the top of its run of equal weights (all nw - 1),
       // past every node of the run: exchanging with the first one only would
       // leave the run out of order.
       const unsigned q = LastOfRun(w, p + 1);
+      watch(p, q);
       w[p] = static_cast<std::uint16_t>(nw - 1);
       w[q] = static_cast<std::uint16_t>(nw);
       // Positions keep their parents; the subtrees (or symbols) move.
@@ -130,16 +154,13 @@ inline void Climb(CodeTree t, unsigned p, unsigned nw) {
     // Only the root has parent 0, and position 0 is never a parent.
     p = parent[p];
     if (p == 0) return;
-    nw = w[p] + 1u;
-    w[p] = static_cast<std::uint16_t>(nw);
   }
 }
 
 // The update proper, from the position of the symbol's leaf upward.
-inline void UpdateFrom(CodeTree t, unsigned leaf) {
-  const unsigned nw = t.weights[leaf] + 1u;
-  t.weights[leaf] = static_cast<std::uint16_t>(nw);
-  Climb(t, leaf, nw);
+template <class Watch = NoExchangeWatch>
+inline void UpdateFrom(CodeTree t, unsigned leaf, Watch watch = {}) {
+  Climb(t, leaf, watch);
 }
 
 }  // namespace detail
@@ -174,5 +195,84 @@ inline unsigned DecodeSymbol(CodeTree t, BitReader& bits) {
   detail::UpdateFrom(t, static_cast<unsigned>(position));
   return static_cast<unsigned>(v - LeafBase);
 }
+
+// The first WalkTableBits levels of the walk in one step: for each value of
+// the next WalkTableBits bits, the position the walk reaches and the bits it
+// takes (fewer when it meets a leaf earlier). The table holds as long as the
+// children of every position it read stay put; an exchange at one of those,
+// or a rebuild, makes it stale, and the next walk builds it again. The top
+// levels hold the heaviest nodes, which rarely trade places: on executables
+// the table is built again about once per 300 to 500 symbols (five bits);
+// six or more bits rebuild it often enough to lose what they save.
+inline constexpr unsigned WalkTableBits = 5;
+
+class WalkTable {
+ public:
+  // Walks from the root to a leaf and counts the symbol, as DecodeSymbol does,
+  // with the same bits and the same pulls from the source.
+  template <class BitReader>
+  unsigned Decode(CodeTree t, BitReader& bits) {
+    if (!valid_) [[unlikely]] {
+      Build(t);
+    }
+    const std::uint16_t* const c = t.children;
+    const unsigned entry = entries_[bits.PeekForWalk(WalkTableBits)];
+    bits.SkipWalked(entry >> DepthShift);
+    std::size_t position = entry & PositionMask;
+    std::size_t v;
+    for (;;) {
+      v = c[position];
+      if (v >= LeafBase) break;
+      position = v + bits.NextBit();
+    }
+    if (t.weights[RootPosition] == WeightLimit) [[unlikely]] {
+      RebuildCodeTree(t);
+      valid_ = false;
+      position = t.parents[v];
+    }
+    detail::UpdateFrom(t, static_cast<unsigned>(position), [this](unsigned p, unsigned q) {
+      if (Read(p) | Read(q)) valid_ = false;
+    });
+    return static_cast<unsigned>(v - LeafBase);
+  }
+
+ private:
+  static constexpr unsigned DepthShift = 10;
+  static constexpr unsigned PositionMask = (1u << DepthShift) - 1;
+  static_assert(NodeCount <= PositionMask + 1);
+
+  bool Read(unsigned p) const { return (read_[p / 64] >> (p % 64)) & 1u; }
+
+  // Level by level, each entry of the walks still going splitting in two;
+  // from the top down, so that entry s is read before 2s and 2s + 1 are
+  // written over it.
+  void Build(CodeTree t) {
+    for (auto& word : read_) word = 0;
+    entries_[0] = static_cast<std::uint16_t>(RootPosition);
+    for (unsigned depth = 0; depth < WalkTableBits; ++depth) {
+      for (unsigned s = 1u << depth; s-- > 0;) {
+        const unsigned entry = entries_[s];
+        unsigned first = entry;
+        unsigned second = entry;
+        if (entry >> DepthShift == depth) {
+          const unsigned position = entry & PositionMask;
+          read_[position / 64] |= std::uint64_t{1} << (position % 64);
+          const unsigned v = t.children[position];
+          if (v < LeafBase) {
+            first = v | (depth + 1) << DepthShift;
+            second = first + 1;
+          }
+        }
+        entries_[2 * s] = static_cast<std::uint16_t>(first);
+        entries_[2 * s + 1] = static_cast<std::uint16_t>(second);
+      }
+    }
+    valid_ = true;
+  }
+
+  std::uint16_t entries_[1u << WalkTableBits] = {};
+  std::uint64_t read_[(NodeCount + 63) / 64] = {};
+  bool valid_ = false;
+};
 
 }  // namespace lzh

@@ -52,9 +52,10 @@ void UnpackLoop(std::int32_t expanded_length, DecoderTables& tables, Source& sou
   unsigned ring_pos = RingStart;
   std::int32_t out_count = 0;
   BitReader<Source> bits(source);
+  WalkTable walk;
 
   while (out_count < expanded_length) {
-    const unsigned symbol = DecodeSymbol(tree, bits);
+    const unsigned symbol = walk.Decode(tree, bits);
     if (symbol < LiteralCount) {
       const auto byte = static_cast<std::uint8_t>(symbol);
       sink.Put(byte);

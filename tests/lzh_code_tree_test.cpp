@@ -275,4 +275,56 @@ TEST(CodeTree, ManyUpdatesKeepTheInvariantsAndMatchThePlainModel) {
   EXPECT_GE(rebuilds, 3);
 }
 
+// The decoder's table walk against the plain one on the same code stream:
+// the same symbols, the same tables after each, and the same number of
+// bytes pulled from the source by the end of each symbol. The streams shift
+// which symbols are heavy, so the nodes near the root trade places and the
+// table goes stale again and again, through a rebuild.
+TEST(CodeTree, TableWalkDecodesAndPullsAsThePlainWalk) {
+  struct Case {
+    const char* name;
+    std::uint16_t (*symbol)(std::mt19937&, int step);
+  };
+  const Case cases[] = {
+      {"skewed", [](std::mt19937& r, int) { return SomeSymbol(r); }},
+      {"uniform",
+       [](std::mt19937& r, int) { return static_cast<std::uint16_t>(r() % SymbolCount); }},
+      {"heavy symbols change every 500",
+       [](std::mt19937& r, int step) {
+         const unsigned hot = (step / 500) * 37 % SymbolCount;
+         return static_cast<std::uint16_t>(r() % 4 != 0 ? (hot + r() % 3) % SymbolCount
+                                                        : r() % SymbolCount);
+       }},
+  };
+  constexpr int Steps = 40000;  // past the first rebuild
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::mt19937 random(5);
+    std::vector<std::uint16_t> symbols;
+    std::string code;
+    TreeTables encoder = FreshTree();
+    for (int k = 0; k < Steps; ++k) {
+      symbols.push_back(c.symbol(random, k));
+      code += CodeOf(encoder, symbols.back());
+      lzh::UpdateCodeTree(encoder.View(), symbols.back());
+    }
+    const std::vector<std::uint8_t> bytes = PackBits(code);
+    test_support::MemorySource plain_source(bytes);
+    test_support::MemorySource table_source(bytes);
+    lzh::BitReader<test_support::MemorySource> plain_bits(plain_source);
+    lzh::BitReader<test_support::MemorySource> table_bits(table_source);
+    TreeTables plain = FreshTree();
+    TreeTables table = FreshTree();
+    lzh::WalkTable walk;
+    for (int k = 0; k < Steps; ++k) {
+      ASSERT_EQ(lzh::DecodeSymbol(plain.View(), plain_bits), symbols[k]) << "step " << k;
+      ASSERT_EQ(walk.Decode(table.View(), table_bits), symbols[k]) << "step " << k;
+      ASSERT_EQ(table_source.calls, plain_source.calls) << "step " << k;
+      ASSERT_EQ(table_bits.BitCount(), plain_bits.BitCount()) << "step " << k;
+      ASSERT_TRUE(table == plain) << "step " << k;
+    }
+    EXPECT_TRUE(table == encoder);
+  }
+}
+
 }  // namespace
