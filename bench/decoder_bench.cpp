@@ -83,7 +83,8 @@ void LoadSamples(const std::string& temp_dir) {
   for (const char* name : kFiles) {
     Sample s;
     s.original = test_support::ReadFileBytes(MERLAVOX_TEST_DATA "/corpus/" + std::string(name));
-    s.hzl = test_support::ReadFileBytes(MERLAVOX_TEST_DATA "/vectors/" + std::string(name) + ".hzl");
+    s.hzl =
+        test_support::ReadFileBytes(MERLAVOX_TEST_DATA "/vectors/" + std::string(name) + ".hzl");
     s.container = test_support::SplitContainer(s.hzl);
     s.gz_path = temp_dir + "/" + name + ".gz";
     const std::string original_path = MERLAVOX_TEST_DATA "/corpus/" + std::string(name);
