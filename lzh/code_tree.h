@@ -173,12 +173,16 @@ inline void UpdateCodeTree(CodeTree t, unsigned symbol) {
   detail::UpdateFrom(t, t.parents[LeafBase + symbol]);
 }
 
-// Walks from the root to a leaf, one bit per level, and counts the symbol;
-// every bit string ends at a leaf, so there is no invalid code.
-template <class BitReader>
-inline unsigned DecodeSymbol(CodeTree t, BitReader& bits) {
+namespace detail {
+
+// Walks on from a position, one bit per level, to a leaf and counts the
+// symbol found there; every bit string ends at a leaf, so there is no
+// invalid code. on_rebuild runs when the count had to rebuild the tree,
+// watch sees every exchange.
+template <class BitReader, class Watch, class OnRebuild>
+inline unsigned WalkAndCount(CodeTree t, BitReader& bits, std::size_t position, Watch watch,
+                             OnRebuild on_rebuild) {
   const std::uint16_t* const c = t.children;
-  std::size_t position = RootPosition;
   std::size_t v;
   for (;;) {
     v = c[position];
@@ -189,11 +193,20 @@ inline unsigned DecodeSymbol(CodeTree t, BitReader& bits) {
     // The symbol was decoded with the tree as it stood; the rebuild comes
     // before its increments, and moves its leaf.
     RebuildCodeTree(t);
+    on_rebuild();
     position = t.parents[v];
   }
   // The walk ended on the leaf, so the update needs no lookup to find it.
-  detail::UpdateFrom(t, static_cast<unsigned>(position));
+  UpdateFrom(t, static_cast<unsigned>(position), watch);
   return static_cast<unsigned>(v - LeafBase);
+}
+
+}  // namespace detail
+
+// Walks from the root to a leaf and counts the symbol.
+template <class BitReader>
+inline unsigned DecodeSymbol(CodeTree t, BitReader& bits) {
+  return detail::WalkAndCount(t, bits, RootPosition, detail::NoExchangeWatch{}, [] {});
 }
 
 // The first WalkTableBits levels of the walk in one step: for each value of
@@ -215,25 +228,14 @@ class WalkTable {
     if (!valid_) [[unlikely]] {
       Build(t);
     }
-    const std::uint16_t* const c = t.children;
     const unsigned entry = entries_[bits.PeekForWalk(WalkTableBits)];
     bits.SkipWalked(entry >> DepthShift);
-    std::size_t position = entry & PositionMask;
-    std::size_t v;
-    for (;;) {
-      v = c[position];
-      if (v >= LeafBase) break;
-      position = v + bits.NextBit();
-    }
-    if (t.weights[RootPosition] == WeightLimit) [[unlikely]] {
-      RebuildCodeTree(t);
-      valid_ = false;
-      position = t.parents[v];
-    }
-    detail::UpdateFrom(t, static_cast<unsigned>(position), [this](unsigned p, unsigned q) {
-      if (Read(p) | Read(q)) valid_ = false;
-    });
-    return static_cast<unsigned>(v - LeafBase);
+    return detail::WalkAndCount(
+        t, bits, entry & PositionMask,
+        [this](unsigned p, unsigned q) {
+          if (Read(p) | Read(q)) valid_ = false;
+        },
+        [this] { valid_ = false; });
   }
 
  private:
