@@ -31,6 +31,7 @@
 
 #include "lzh/unpack.h"
 #include "lzh/unpack_core.h"
+#include "support/memory_policies.h"
 #include "support/reference_decoder.h"
 #include "support/test_files.h"
 
@@ -98,39 +99,6 @@ void LoadSamples(const std::string& temp_dir) {
 
 // ------------------------------------------------------------- the decoders
 
-// The buffered entry's policies: what the file driver inlines, over memory.
-struct MemorySource {
-  const std::uint8_t* pos;
-  const std::uint8_t* end;
-  unsigned NextByte() { return pos < end ? *pos++ : 0u; }
-};
-struct MemorySink {
-  std::uint8_t* pos;
-  std::uint8_t* end;
-  void Put(std::uint8_t byte) {
-    if (pos < end) *pos++ = byte;
-  }
-};
-
-// State behind the procedure-type callbacks.
-const std::uint8_t* g_in_pos;
-const std::uint8_t* g_in_end;
-std::uint8_t* g_out_pos;
-std::uint8_t* g_out_end;
-
-void CallbackSource(void* buffer, std::uint16_t, std::uint16_t& actual) {
-  if (g_in_pos < g_in_end) {
-    *static_cast<std::uint8_t*>(buffer) = *g_in_pos++;
-    actual = 1;
-  } else {
-    actual = 0;
-  }
-}
-void CallbackSink(const void* buffer, std::uint16_t count, std::uint16_t& accepted) {
-  if (g_out_pos < g_out_end) *g_out_pos++ = *static_cast<const std::uint8_t*>(buffer);
-  accepted = count;
-}
-
 void CheckOutput(benchmark::State& state, const Sample& s, const Bytes& out) {
   if (!std::equal(s.original.begin(), s.original.end(), out.begin())) {
     state.SkipWithError("wrong output");
@@ -140,9 +108,8 @@ void CheckOutput(benchmark::State& state, const Sample& s, const Bytes& out) {
 void Buffered(benchmark::State& state, const Sample* s) {
   Bytes out(s->original.size() + lzh::MaxMatchLength);
   for (auto _ : state) {
-    MemorySource source{s->container.code.data(),
-                        s->container.code.data() + s->container.code.size()};
-    MemorySink sink{out.data(), out.data() + out.size()};
+    test_support::MemorySource source(s->container.code);
+    test_support::BufferSink sink(out);
     lzh::UnpackWith(s->container.expanded_length, source, sink);
     benchmark::DoNotOptimize(out.data());
   }
@@ -154,11 +121,9 @@ template <void (*Unpack)(std::int32_t, lzh::ByteSource, lzh::ByteSink)>
 void Callbacks(benchmark::State& state, const Sample* s) {
   Bytes out(s->original.size() + lzh::MaxMatchLength);
   for (auto _ : state) {
-    g_in_pos = s->container.code.data();
-    g_in_end = g_in_pos + s->container.code.size();
-    g_out_pos = out.data();
-    g_out_end = out.data() + out.size();
-    Unpack(s->container.expanded_length, CallbackSource, CallbackSink);
+    test_support::CallbackMemory::Reset(s->container.code, out);
+    Unpack(s->container.expanded_length, test_support::CallbackMemory::Source,
+           test_support::CallbackMemory::Sink);
     benchmark::DoNotOptimize(out.data());
   }
   CheckOutput(state, *s, out);

@@ -8,43 +8,10 @@
 
 #include "lzh/unpack.h"
 #include "lzh/unpack_core.h"
+#include "support/memory_policies.h"
 #include "support/reference_decoder.h"
 #include "support/sha256.h"
 #include "support/test_files.h"
-
-namespace {
-
-struct MemorySource {
-  const std::uint8_t* pos;
-  const std::uint8_t* end;
-  unsigned NextByte() { return pos < end ? *pos++ : 0u; }
-};
-struct MemorySink {
-  std::uint8_t* pos;
-  std::uint8_t* end;
-  void Put(std::uint8_t byte) {
-    if (pos < end) *pos++ = byte;
-  }
-};
-
-const std::uint8_t* g_in_pos;
-const std::uint8_t* g_in_end;
-std::uint8_t* g_out_pos;
-std::uint8_t* g_out_end;
-
-void Source(void* buffer, std::uint16_t, std::uint16_t& actual) {
-  actual = 0;
-  if (g_in_pos < g_in_end) {
-    *static_cast<std::uint8_t*>(buffer) = *g_in_pos++;
-    actual = 1;
-  }
-}
-void Sink(const void* buffer, std::uint16_t count, std::uint16_t& accepted) {
-  if (g_out_pos < g_out_end) *g_out_pos++ = *static_cast<const std::uint8_t*>(buffer);
-  accepted = count;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -58,18 +25,17 @@ int main(int argc, char** argv) {
   std::vector<std::uint8_t> out(static_cast<std::size_t>(std::max(container.expanded_length, 0)) +
                                 60);
   for (int k = 0; k < times; ++k) {
-    g_in_pos = container.code.data();
-    g_in_end = g_in_pos + container.code.size();
-    g_out_pos = out.data();
-    g_out_end = out.data() + out.size();
+    using test_support::CallbackMemory;
+    CallbackMemory::Reset(container.code, out);
     if (kind == "buffered") {
-      MemorySource source{g_in_pos, g_in_end};
-      MemorySink sink{g_out_pos, g_out_end};
+      test_support::MemorySource source(container.code);
+      test_support::BufferSink sink(out);
       lzh::UnpackWith(container.expanded_length, source, sink);
     } else if (kind == "callbacks") {
-      lzh::UnpackStream(container.expanded_length, Source, Sink);
+      lzh::UnpackStream(container.expanded_length, CallbackMemory::Source, CallbackMemory::Sink);
     } else if (kind == "literal") {
-      reference_lzh::ReferenceUnpackStream(container.expanded_length, Source, Sink);
+      reference_lzh::ReferenceUnpackStream(container.expanded_length, CallbackMemory::Source,
+                                           CallbackMemory::Sink);
     } else {
       std::fprintf(stderr, "unknown decoder %s\n", kind.c_str());
       return 2;

@@ -53,14 +53,17 @@ void UnpackLoop(std::int32_t expanded_length, DecoderTables& tables, Source& sou
   std::int32_t out_count = 0;
   BitReader<Source> bits(source);
   WalkTable walk;
+  // Every output byte: to the sink, then into the ring.
+  const auto emit = [&](std::uint8_t byte) {
+    sink.Put(byte);
+    ring[ring_pos] = byte;
+    ring_pos = (ring_pos + 1) & RingMask;
+  };
 
   while (out_count < expanded_length) {
     const unsigned symbol = walk.Decode(tree, bits);
     if (symbol < LiteralCount) {
-      const auto byte = static_cast<std::uint8_t>(symbol);
-      sink.Put(byte);
-      ring[ring_pos] = byte;
-      ring_pos = (ring_pos + 1) & RingMask;
+      emit(static_cast<std::uint8_t>(symbol));
       ++out_count;
       continue;
     }
@@ -70,10 +73,7 @@ void UnpackLoop(std::int32_t expanded_length, DecoderTables& tables, Source& sou
     // Byte by byte, each stored before the next is read: a match closer than
     // its length repeats the bytes it is producing.
     for (unsigned k = 0; k < length; ++k) {
-      const std::uint8_t byte = ring[from];
-      sink.Put(byte);
-      ring[ring_pos] = byte;
-      ring_pos = (ring_pos + 1) & RingMask;
+      emit(ring[from]);
       from = (from + 1) & RingMask;
     }
     // A match is emitted whole, even past the expanded length. Near the top

@@ -45,4 +45,31 @@ struct VectorSink {
   void Put(std::uint8_t byte) { bytes.push_back(byte); }
 };
 
+// The same source and sink as plain procedures, for the procedure-type
+// entries: the state lives in globals since the procedures carry none.
+struct CallbackMemory {
+  static inline const std::uint8_t* in_pos = nullptr;
+  static inline const std::uint8_t* in_end = nullptr;
+  static inline std::uint8_t* out_pos = nullptr;
+  static inline std::uint8_t* out_end = nullptr;
+
+  static void Reset(std::span<const std::uint8_t> code, std::span<std::uint8_t> buffer) {
+    in_pos = code.data();
+    in_end = code.data() + code.size();
+    out_pos = buffer.data();
+    out_end = buffer.data() + buffer.size();
+  }
+  static void Source(void* buffer, std::uint16_t, std::uint16_t& actual) {
+    actual = 0;
+    if (in_pos < in_end) {
+      *static_cast<std::uint8_t*>(buffer) = *in_pos++;
+      actual = 1;
+    }
+  }
+  static void Sink(const void* buffer, std::uint16_t count, std::uint16_t& accepted) {
+    if (out_pos < out_end) *out_pos++ = *static_cast<const std::uint8_t*>(buffer);
+    accepted = count;
+  }
+};
+
 }  // namespace test_support

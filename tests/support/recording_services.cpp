@@ -219,8 +219,10 @@ host::FileHandle RecordingServices::CreateForWriting(const std::string& path) {
   return handle;
 }
 
-std::int32_t RecordingServices::Read(host::FileHandle file, void* buffer, std::uint32_t count) {
-  Call call{CallKind::kRead};
+template <class Move>
+std::int32_t RecordingServices::Transfer(CallKind kind, host::FileHandle file, const void* buffer,
+                                         std::uint32_t count, Move move) {
+  Call call{kind};
   call.handle = file;
   call.path = PathOf(file);
   call.requested = count;
@@ -235,7 +237,7 @@ std::int32_t RecordingServices::Read(host::FileHandle file, void* buffer, std::u
     asked = std::min(count, rule->short_count);
   }
   last_failure_injected_ = false;
-  const std::int32_t moved = inner_.Read(file, buffer, asked);
+  const std::int32_t moved = move(asked);
   call.returned = moved;
   if (record_data_ && moved > 0) {
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
@@ -245,31 +247,15 @@ std::int32_t RecordingServices::Read(host::FileHandle file, void* buffer, std::u
   return moved;
 }
 
+std::int32_t RecordingServices::Read(host::FileHandle file, void* buffer, std::uint32_t count) {
+  return Transfer(CallKind::kRead, file, buffer, count,
+                  [&](std::uint32_t asked) { return inner_.Read(file, buffer, asked); });
+}
+
 std::int32_t RecordingServices::Write(host::FileHandle file, const void* buffer,
                                       std::uint32_t count) {
-  Call call{CallKind::kWrite};
-  call.handle = file;
-  call.path = PathOf(file);
-  call.requested = count;
-  std::uint32_t given = count;
-  if (const Rule* rule = Begin(call)) {
-    if (rule->fault != Fault::kShort) {
-      last_failure_injected_ = true;
-      call.returned = -1;
-      Record(call);
-      return -1;
-    }
-    given = std::min(count, rule->short_count);
-  }
-  last_failure_injected_ = false;
-  const std::int32_t moved = inner_.Write(file, buffer, given);
-  call.returned = moved;
-  if (record_data_ && moved > 0) {
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    call.data.assign(bytes, bytes + moved);
-  }
-  Record(std::move(call));
-  return moved;
+  return Transfer(CallKind::kWrite, file, buffer, count,
+                  [&](std::uint32_t given) { return inner_.Write(file, buffer, given); });
 }
 
 void RecordingServices::Flush(host::FileHandle file) {

@@ -208,6 +208,10 @@ class RecordingServices final : public host::Services {
   const Rule* Begin(Call& call);
   void Record(Call call);
   std::string PathOf(host::FileHandle file) const;
+  // Read and Write alike: the fault, the inner call, the bytes that moved.
+  template <class Move>
+  std::int32_t Transfer(CallKind kind, host::FileHandle file, const void* buffer,
+                        std::uint32_t count, Move move);
 
   host::Services& inner_;
   std::vector<Rule> rules_;
