@@ -16,7 +16,12 @@ namespace {
 constexpr unsigned kTreeDepth = 48;
 // Positions priced together: the prices are the code lengths at the block's
 // start. The tree drifts little within a block; shorter blocks gained
-// nothing measurable.
+// nothing measurable. Nor did committing fewer positions so that each parse
+// starts from the tree as it stands, or trying every other split of each
+// pair of written items against a copy of the tree (codes of the following
+// items included): on the corpus each gained under 0.02%. On the two
+// executables of the corpus the written bits are 0.15% and 0.4% below the
+// sum of the prices the parse chose them by.
 constexpr unsigned kBlockLength = 4096;
 // Only the items starting in the first kCommitLength positions of a block
 // are written: near the block's end the parse is cut short, and the
