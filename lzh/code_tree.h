@@ -274,7 +274,8 @@ class WalkTable {
   static constexpr unsigned PositionMask = (1u << DepthShift) - 1;
   static_assert(NodeCount <= PositionMask + 1);
 
-  bool Read(unsigned p) const { return (read_[p / 64] >> (p % 64)) & 1u; }
+  // 0 or 1, not bool: the watch combines these without a branch.
+  unsigned Read(unsigned p) const { return static_cast<unsigned>(read_[p / 64] >> (p % 64)) & 1u; }
 
   // Level by level, each entry of the walks still going splitting in two;
   // from the top down, so that entry s is read before 2s and 2s + 1 are
