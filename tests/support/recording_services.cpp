@@ -183,8 +183,10 @@ void RecordingServices::Release(void* block) {
   Record(call);
 }
 
-host::FileHandle RecordingServices::OpenForReading(const std::string& path) {
-  Call call{CallKind::kOpenForReading};
+host::FileHandle RecordingServices::Open(
+    CallKind kind, const std::string& path,
+    host::FileHandle (host::Services::*open)(const std::string&)) {
+  Call call{kind};
   call.path = path;
   if (Begin(call)) {
     last_failure_injected_ = true;
@@ -193,7 +195,7 @@ host::FileHandle RecordingServices::OpenForReading(const std::string& path) {
     return -1;
   }
   last_failure_injected_ = false;
-  const host::FileHandle handle = inner_.OpenForReading(path);
+  const host::FileHandle handle = (inner_.*open)(path);
   if (handle > 0) handles_[handle] = path;
   call.handle = handle;
   call.returned = handle;
@@ -201,22 +203,12 @@ host::FileHandle RecordingServices::OpenForReading(const std::string& path) {
   return handle;
 }
 
+host::FileHandle RecordingServices::OpenForReading(const std::string& path) {
+  return Open(CallKind::kOpenForReading, path, &host::Services::OpenForReading);
+}
+
 host::FileHandle RecordingServices::CreateForWriting(const std::string& path) {
-  Call call{CallKind::kCreateForWriting};
-  call.path = path;
-  if (Begin(call)) {
-    last_failure_injected_ = true;
-    call.returned = -1;
-    Record(call);
-    return -1;
-  }
-  last_failure_injected_ = false;
-  const host::FileHandle handle = inner_.CreateForWriting(path);
-  if (handle > 0) handles_[handle] = path;
-  call.handle = handle;
-  call.returned = handle;
-  Record(call);
-  return handle;
+  return Open(CallKind::kCreateForWriting, path, &host::Services::CreateForWriting);
 }
 
 template <class Move>

@@ -208,6 +208,10 @@ class RecordingServices final : public host::Services {
   const Rule* Begin(Call& call);
   void Record(Call call);
   std::string PathOf(host::FileHandle file) const;
+  // OpenForReading and CreateForWriting alike: the fault, the inner call,
+  // the handle's path kept for the calls that use it.
+  host::FileHandle Open(CallKind kind, const std::string& path,
+                        host::FileHandle (host::Services::*open)(const std::string&));
   // Read and Write alike: the fault, the inner call, the bytes that moved.
   template <class Move>
   std::int32_t Transfer(CallKind kind, host::FileHandle file, const void* buffer,
