@@ -119,6 +119,28 @@ inline void WeightPair(const std::uint16_t* w, unsigned p, unsigned& self, unsig
   }
 }
 
+// Moves what hangs at p, of weight `weight` before its increment, to q, the
+// last position of its run of equal weights, and what hung at q to p; the
+// increment ends up at q. Positions keep their parents; the subtrees (or
+// symbols) move. With q == p only the increment is left, as the stores are
+// ordered for that case too.
+inline void Exchange(CodeTree t, unsigned p, unsigned q, unsigned weight) {
+  std::uint16_t* const c = t.children;
+  std::uint16_t* const parent = t.parents;
+  t.weights[p] = static_cast<std::uint16_t>(weight);
+  t.weights[q] = static_cast<std::uint16_t>(weight + 1u);
+  const unsigned a = c[p];
+  const unsigned b = c[q];
+  c[q] = static_cast<std::uint16_t>(a);
+  c[p] = static_cast<std::uint16_t>(b);
+  // A node's second child needs the entry too; for a leaf the first store
+  // goes to its own entry, which the second rewrites. No branch on which.
+  parent[a + (a < LeafBase ? 1u : 0u)] = static_cast<std::uint16_t>(q);
+  parent[a] = static_cast<std::uint16_t>(q);
+  parent[b + (b < LeafBase ? 1u : 0u)] = static_cast<std::uint16_t>(p);
+  parent[b] = static_cast<std::uint16_t>(p);
+}
+
 // From position p upward: the increment and the exchange rule at p and at
 // every ancestor, up to and including the root. watch(p, q) hears of every
 // exchange before it is made (and of the leaf's, with q == p when its
@@ -126,7 +148,6 @@ inline void WeightPair(const std::uint16_t* w, unsigned p, unsigned& self, unsig
 template <class Watch = NoExchangeWatch>
 inline void Climb(CodeTree t, unsigned p, Watch watch = {}) {
   std::uint16_t* const w = t.weights;
-  std::uint16_t* const c = t.children;
   std::uint16_t* const parent = t.parents;
   for (;;) {
     unsigned self, above;
@@ -139,17 +160,7 @@ inline void Climb(CodeTree t, unsigned p, Watch watch = {}) {
       // leave the run out of order.
       const unsigned q = LastOfRun(w, p + 1);
       watch(p, q);
-      w[p] = static_cast<std::uint16_t>(nw - 1);
-      w[q] = static_cast<std::uint16_t>(nw);
-      // Positions keep their parents; the subtrees (or symbols) move.
-      const unsigned a = c[p];
-      parent[a] = static_cast<std::uint16_t>(q);
-      if (a < LeafBase) parent[a + 1] = static_cast<std::uint16_t>(q);
-      const unsigned b = c[q];
-      c[q] = static_cast<std::uint16_t>(a);
-      parent[b] = static_cast<std::uint16_t>(p);
-      if (b < LeafBase) parent[b + 1] = static_cast<std::uint16_t>(p);
-      c[p] = static_cast<std::uint16_t>(b);
+      Exchange(t, p, q, nw - 1);
       p = q;
     }
     // Only the root has parent 0, and position 0 is never a parent.
@@ -159,32 +170,17 @@ inline void Climb(CodeTree t, unsigned p, Watch watch = {}) {
 }
 
 // The leaf's own level, where nearly all exchanges start: on executables the
-// leaf trades places with the last entry of its weight for 40 to 50 percent
+// leaf trades places with the last entry of its weight for 36 to 52 percent
 // of all symbols, and a branch that goes either way that often is guessed
 // wrong as often. So the exchange is always made, with the leaf itself when
-// none is due (the last of its run is then its own position), and the
-// stores below are arranged to leave everything as it was in that case.
+// none is due (the last of its run is then its own position).
 // Returns the position to go on from: the parent of the leaf's new place.
 template <class Watch>
 inline unsigned UpdateLeafLevel(CodeTree t, unsigned p, Watch watch) {
-  std::uint16_t* const w = t.weights;
-  std::uint16_t* const c = t.children;
-  std::uint16_t* const parent = t.parents;
-  const unsigned self = w[p];
-  const unsigned q = LastOfRun(w, p);
+  const unsigned q = LastOfRun(t.weights, p);
   watch(p, q);
-  w[p] = static_cast<std::uint16_t>(self);  // the run's last weight comes down
-  w[q] = static_cast<std::uint16_t>(self + 1u);
-  const unsigned leaf = c[p];
-  const unsigned b = c[q];
-  c[q] = static_cast<std::uint16_t>(leaf);
-  c[p] = static_cast<std::uint16_t>(b);
-  parent[leaf] = static_cast<std::uint16_t>(q);
-  // b is a leaf or a node, whose second child needs the entry too; for a
-  // leaf the first store goes to its own entry, which the second rewrites.
-  parent[b + (b < LeafBase ? 1u : 0u)] = static_cast<std::uint16_t>(p);
-  parent[b] = static_cast<std::uint16_t>(p);
-  return parent[q];
+  Exchange(t, p, q, t.weights[p]);
+  return t.parents[q];
 }
 
 // The update proper, from the position of the symbol's leaf upward. A leaf
