@@ -107,6 +107,15 @@ class Wine:
         return subprocess.run([self.wine] + args, env=env, timeout=timeout,
                               stdin=subprocess.DEVNULL, capture_output=True, **kw)
 
+    def traced(self, args, trace_file, display=None):
+        """Runs with every Windows call relayed to stderr; the result, the
+        trace as text, and the trace kept in trace_file for a look later."""
+        result = self.run(args, timeout=120, env=self.env(display, "+relay"))
+        trace = result.stderr.decode("latin-1")
+        with open(trace_file, "w", encoding="latin-1") as f:
+            f.write(trace)
+        return result, trace
+
     def settle(self):
         """Waits until every process of the prefix (the started setup
         program too) has ended and the wine server with them."""
@@ -393,15 +402,12 @@ def main():
     wine.settle()
     with VirtualDisplay() as display:
         c.check(f"{run}: Xvfb gives a display", display.name is not None)
-        result = wine.run([exe], timeout=120, env=wine.env(display.name, "+relay"))
-        trace = result.stderr.decode("latin-1")
+        result, trace = wine.traced([exe], os.path.join(work, "second-run.trace"), display.name)
         c.equal(f"{run}: exit code", result.returncode, 0)
         check_payload(c, run, staging, build)
         check_expanded_setup(c, run, staging, build)
         check_setup_log(c, run, staging, staging_windows)
         wine.settle()
-    with open(os.path.join(work, "second-run.trace"), "w", encoding="latin-1") as f:
-        f.write(trace)
     with open(foreign, "rb") as f:
         c.equal(f"{run}: a foreign file in the staging folder is left alone", f.read(),
                 b"not the bootstrapper's\r\n")
@@ -472,8 +478,7 @@ def main():
     with RunningProgram(wine, holder, setup_windows) as held:
         c.check(f"{run}: the old Setup.exe is running", re.fullmatch(r"started=\d+", held.started)
                 is not None, repr(held.started))
-        result = wine.run([exe], timeout=120, env=wine.env(None, "+relay"))
-        trace = result.stderr.decode("latin-1")
+        result, trace = wine.traced([exe], os.path.join(work, "held-run.trace"))
         c.equal(f"{run}: exit code", result.returncode, 0)
         check_payload(c, run, staging, build)
         c.equal(f"{run}: the expansion cannot create Setup.exe",
@@ -491,8 +496,6 @@ def main():
                 not calls(trace, "MessageBoxA") and not calls(trace, "MessageBoxW"))
     c.equal(f"{run}: the old Setup.exe is ended afterwards", held.ended, "ended")
     wine.settle()
-    with open(os.path.join(work, "held-run.trace"), "w", encoding="latin-1") as f:
-        f.write(trace)
 
     # 4. Setup.ex_ is no compressed file; a stale Setup.exe stands in the way.
     run = "run with a broken Setup.ex_"
@@ -502,11 +505,8 @@ def main():
             f.write(old_setup)
         if os.path.exists(log):
             os.remove(log)
-        result = wine.run([broken], timeout=120, env=wine.env(None, "+relay"))
-        trace = result.stderr.decode("latin-1")
+        result, trace = wine.traced([broken], os.path.join(work, "broken-run.trace"))
         wine.settle()
-        with open(os.path.join(work, "broken-run.trace"), "w", encoding="latin-1") as f:
-            f.write(trace)
         c.equal(f"{run}: exit code", result.returncode, 0)
         check_payload(c, run, staging, build, broken_setup_ex_)
         created = calls_on(trace, "CreateFileA", setup_windows)
@@ -529,11 +529,8 @@ def main():
     shutil.rmtree(staging)
     with open(staging, "wb") as f:
         f.write(b"in the way\r\n")
-    result = wine.run([exe], timeout=120, env=wine.env(None, "+relay"))
-    trace = result.stderr.decode("latin-1")
+    result, trace = wine.traced([exe], os.path.join(work, "failed-run.trace"))
     wine.settle()
-    with open(os.path.join(work, "failed-run.trace"), "w", encoding="latin-1") as f:
-        f.write(trace)
     c.equal(f"{run}: exit code", result.returncode, 1)
     boxes = [split_args(a) for a in calls(trace, "MessageBoxA")]
     report = re.compile(
